@@ -1,0 +1,119 @@
+#include "simulated_windows/code_page.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <iterator>
+
+namespace simulated_windows {
+namespace {
+
+// Bytes 0x80-0x9F of Windows-1252; the rest of the code page is Latin-1.
+constexpr std::array<char16_t, 32> HighControls = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+struct BestFit {
+    char16_t unit;
+    unsigned char byte;
+};
+
+constexpr BestFit BestFits[] = {
+#include "simulated_windows/code_page_1252_best_fit.inc"
+};
+
+static_assert(std::is_sorted(std::begin(BestFits), std::end(BestFits),
+                             [](const BestFit& a, const BestFit& b) { return a.unit < b.unit; }),
+              "the best-fit table is searched by halves");
+
+char16_t ByteToUnit(unsigned char byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? HighControls[byte - 0x80] : char16_t{byte};
+}
+
+char UnitToByte(char16_t unit)
+{
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+        return static_cast<char>(unit);
+    }
+    const auto control = std::find(HighControls.begin(), HighControls.end(), unit);
+    if (control != HighControls.end()) {
+        return static_cast<char>(0x80 + (control - HighControls.begin()));
+    }
+    const auto fit = std::lower_bound(std::begin(BestFits), std::end(BestFits), unit,
+                                      [](const BestFit& entry, char16_t u) { return entry.unit < u; });
+    if (fit != std::end(BestFits) && fit->unit == unit) {
+        return static_cast<char>(fit->byte);
+    }
+    return '?';
+}
+
+} // namespace
+
+std::u16string AnsiToUtf16(std::string_view ansi)
+{
+    std::u16string text;
+    text.reserve(ansi.size());
+    for (const char c : ansi) {
+        text.push_back(ByteToUnit(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string Utf16ToAnsi(std::u16string_view text)
+{
+    std::string ansi;
+    ansi.reserve(text.size());
+    for (const char16_t unit : text) {
+        ansi.push_back(UnitToByte(unit));
+    }
+    return ansi;
+}
+
+char16_t UpcaseForCompare(char16_t unit)
+{
+    if (unit < 0x80) {
+        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+    }
+    if ((unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) || (unit >= 0x3B1 && unit <= 0x3CB && unit != 0x3C2) ||
+        (unit >= 0x430 && unit <= 0x44F)) {
+        return static_cast<char16_t>(unit - 0x20);
+    }
+    if (unit == 0xFF) {
+        return 0x178;
+    }
+    if (unit >= 0x450 && unit <= 0x45F) {
+        return static_cast<char16_t>(unit - 0x50);
+    }
+    // Latin Extended-A pairs capitals with the small letter that follows, in two runs that start
+    // on an even and an odd code point.
+    const bool evenRun = (unit >= 0x100 && unit <= 0x137) || (unit >= 0x14A && unit <= 0x177);
+    const bool oddRun = (unit >= 0x139 && unit <= 0x148) || (unit >= 0x179 && unit <= 0x17E);
+    if ((evenRun && (unit % 2) == 1) || (oddRun && (unit % 2) == 0)) {
+        return static_cast<char16_t>(unit - 1);
+    }
+    return unit;
+}
+
+std::u16string Utf16FromBytes(const unsigned char* bytes, std::size_t size)
+{
+    std::u16string text(size / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
+    return text;
+}
+
+Bytes Utf16ToBytes(std::u16string_view text)
+{
+    Bytes bytes;
+    bytes.reserve(text.size() * 2);
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(unit >> 8));
+    }
+    return bytes;
+}
+
+} // namespace simulated_windows

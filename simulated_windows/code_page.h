@@ -1,0 +1,30 @@
+// The ANSI code page of the simulated machine, Windows-1252, and its conversions to and from the
+// UTF-16 that the registry stores.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace simulated_windows {
+
+using Bytes = std::vector<unsigned char>;
+
+// Every byte maps to one UTF-16 code unit; the five bytes 1252 leaves undefined map to the C1
+// controls of the same number, as MultiByteToWideChar does.
+std::u16string AnsiToUtf16(std::string_view ansi);
+
+// One byte per code unit: the character itself where the code page has it, else Windows'
+// best-fit character (U+03A9 gives 'O'), else '?'. Surrogates are converted one unit at a time,
+// so a character outside the BMP gives "??", as WideCharToMultiByte does under Wine.
+std::string Utf16ToAnsi(std::u16string_view text);
+
+// The upper case Windows compares registry names by, for ASCII, Latin-1, Latin Extended-A,
+// Greek and Cyrillic; other code units compare as they are.
+char16_t UpcaseForCompare(char16_t unit);
+
+// Converts between a UTF-16LE byte image and code units. An odd last byte is dropped.
+std::u16string Utf16FromBytes(const unsigned char* bytes, std::size_t size);
+Bytes Utf16ToBytes(std::u16string_view text);
+
+} // namespace simulated_windows

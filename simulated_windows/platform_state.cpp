@@ -1,0 +1,205 @@
+#include "simulated_windows/platform_state.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace simulated_windows {
+namespace {
+
+thread_local DWORD LastErrorCode = ERROR_SUCCESS;
+
+struct Process {
+    PlatformState state;
+    bool machineLoaded = false;
+};
+
+Process& TheProcess()
+{
+    static Process process;
+    return process;
+}
+
+std::vector<std::string> SplitList(const std::string& list)
+{
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = list.find(':', start);
+        items.push_back(list.substr(start, end - start));
+        if (end == std::string::npos) {
+            return items;
+        }
+        start = end + 1;
+    }
+}
+
+void LoadStartupMachine()
+{
+    try {
+        const char* files = std::getenv("SIMULATED_REGISTRY");
+        if (files != nullptr) {
+            LoadMachineFromFiles(SplitList(files));
+        } else {
+            LoadMachine({RegFileText{"sample machine", std::string(SampleMachineRegFile())}});
+        }
+    } catch (const RegFileError& error) {
+        fprintf(stderr, "%s\n", error.what());
+        std::exit(2);
+    }
+}
+
+} // namespace
+
+PlatformState& Machine()
+{
+    Process& process = TheProcess();
+    if (!process.machineLoaded) {
+        LoadStartupMachine();
+    }
+    return process.state;
+}
+
+ULONG_PTR PlatformState::NextHandle()
+{
+    // Handles are multiples of four, as Windows gives them, and never reused, so that a stale
+    // handle is caught rather than landing on a newer object.
+    nextHandle_ += 4;
+    return nextHandle_;
+}
+
+const OpenKey* PlatformState::ResolveKey(HKEY key)
+{
+    const auto value = reinterpret_cast<ULONG_PTR>(key);
+    if (value >= 0x80000000 && value < 0x80000000 + Registry::RootCount) {
+        root_ = OpenKey{registry.Root(static_cast<std::uint32_t>(value - 0x80000000)), KEY_ALL_ACCESS};
+        if (root_.key) {
+            return &root_;
+        }
+    }
+    const auto found = keys_.find(value);
+    if (found == keys_.end()) {
+        ++counts.invalidHandleUses;
+        return nullptr;
+    }
+    return &found->second;
+}
+
+HKEY PlatformState::AddKey(std::shared_ptr<RegistryKey> key, REGSAM access)
+{
+    const ULONG_PTR handle = NextHandle();
+    keys_.emplace(handle, OpenKey{std::move(key), access});
+    ++counts.openKeys;
+    return reinterpret_cast<HKEY>(handle);
+}
+
+bool PlatformState::CloseKey(HKEY key)
+{
+    if (keys_.erase(reinterpret_cast<ULONG_PTR>(key)) == 0) {
+        ++counts.invalidHandleUses;
+        return false;
+    }
+    --counts.openKeys;
+    return true;
+}
+
+DeviceSet* PlatformState::ResolveDeviceSet(HDEVINFO set)
+{
+    const auto found = deviceSets_.find(reinterpret_cast<ULONG_PTR>(set));
+    if (found == deviceSets_.end()) {
+        ++counts.invalidHandleUses;
+        return nullptr;
+    }
+    return &found->second;
+}
+
+HDEVINFO PlatformState::AddDeviceSet(DeviceSet set)
+{
+    const ULONG_PTR handle = NextHandle();
+    deviceSets_.emplace(handle, std::move(set));
+    ++counts.openDeviceSets;
+    return reinterpret_cast<HDEVINFO>(handle);
+}
+
+bool PlatformState::DestroyDeviceSet(HDEVINFO set)
+{
+    if (deviceSets_.erase(reinterpret_cast<ULONG_PTR>(set)) == 0) {
+        ++counts.invalidHandleUses;
+        return false;
+    }
+    --counts.openDeviceSets;
+    return true;
+}
+
+void LoadMachine(const std::vector<RegFileText>& files)
+{
+    Registry staged;
+    for (const auto& file : files) {
+        ImportRegFile(staged, file.bytes, file.name);
+    }
+    Process& process = TheProcess();
+    process.state.registry = std::move(staged);
+    process.machineLoaded = true;
+}
+
+void LoadMachine(std::string_view regFileText)
+{
+    LoadMachine({RegFileText{"<text>", std::string(regFileText)}});
+}
+
+void LoadMachineFromFiles(const std::vector<std::string>& paths)
+{
+    std::vector<RegFileText> files;
+    for (const auto& path : paths) {
+        if (path.empty()) {
+            throw RegFileError("SIMULATED_REGISTRY", 0, "an empty file name in the list");
+        }
+        std::ifstream stream(path, std::ios::binary);
+        std::ostringstream bytes;
+        if (!stream || !(bytes << stream.rdbuf())) {
+            throw RegFileError(path, 0, std::string("cannot be read: ") + std::strerror(errno));
+        }
+        files.push_back(RegFileText{path, bytes.str()});
+    }
+    LoadMachine(files);
+}
+
+void FailDeviceSetRequests(DWORD error)
+{
+    Machine().deviceSetFailure = error;
+}
+
+HandleCounts Handles()
+{
+    return Machine().counts;
+}
+
+std::optional<StoredValue> ReadStoredValue(HKEY root, std::string_view keyPath, std::string_view valueName)
+{
+    PlatformState& machine = Machine();
+    const OpenKey* base = machine.ResolveKey(root);
+    if (base == nullptr) {
+        return std::nullopt;
+    }
+    const auto key = FindKey(base->key, SplitKeyPath(AnsiToUtf16(keyPath)));
+    const RegistryValue* value = key ? key->FindValue(AnsiToUtf16(valueName)) : nullptr;
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return StoredValue{value->type, value->data};
+}
+
+} // namespace simulated_windows
+
+extern "C" DWORD GetLastError()
+{
+    return simulated_windows::LastErrorCode;
+}
+
+extern "C" void SetLastError(DWORD errorCode)
+{
+    simulated_windows::LastErrorCode = errorCode;
+}

@@ -1,0 +1,64 @@
+// The simulated machine's state behind the Windows functions: its registry, the open handles and
+// the thread's last error. Internal to the platform.
+#pragma once
+
+#include "simulated_windows/registry.h"
+#include "simulated_windows/simulated_platform.h"
+#include "simulated_windows/win32_api.h"
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace simulated_windows {
+
+struct OpenKey {
+    std::shared_ptr<RegistryKey> key;
+    REGSAM access = 0;
+};
+
+struct Device {
+    std::u16string instanceId; // the instance key's path below Enum
+    std::shared_ptr<RegistryKey> instanceKey;
+    GUID classGuid{};
+};
+
+struct DeviceSet {
+    std::vector<Device> devices;
+};
+
+class PlatformState {
+  public:
+    Registry registry;
+    DWORD deviceSetFailure = ERROR_SUCCESS;
+    HandleCounts counts;
+
+    // A predefined root or an open key handle; nullptr (and counted) for anything else.
+    const OpenKey* ResolveKey(HKEY key);
+    HKEY AddKey(std::shared_ptr<RegistryKey> key, REGSAM access);
+    bool CloseKey(HKEY key);
+
+    DeviceSet* ResolveDeviceSet(HDEVINFO set);
+    HDEVINFO AddDeviceSet(DeviceSet set);
+    bool DestroyDeviceSet(HDEVINFO set);
+
+  private:
+    ULONG_PTR NextHandle();
+
+    ULONG_PTR nextHandle_ = 0x100;
+    std::map<ULONG_PTR, OpenKey> keys_;
+    std::map<ULONG_PTR, DeviceSet> deviceSets_;
+    OpenKey root_;
+};
+
+// The machine, loaded at the first call (see simulated_platform.h).
+PlatformState& Machine();
+
+// Sets the thread's last error and passes `result` through, for one-line failure returns.
+template <typename T> T FailWith(DWORD error, T result)
+{
+    SetLastError(error);
+    return result;
+}
+
+} // namespace simulated_windows

@@ -1,0 +1,459 @@
+#include "simulated_windows/reg_file.h"
+
+#include "simulated_windows/win32_api.h"
+
+#include <array>
+#include <optional>
+
+namespace simulated_windows {
+namespace {
+
+const std::u16string_view Version5Header = u"Windows Registry Editor Version 5.00";
+const std::u16string_view Version4Header = u"REGEDIT4";
+
+struct RootName {
+    std::u16string_view name;
+    std::uint32_t index;
+};
+
+const std::array<RootName, 10> RootNames = {{{u"HKEY_CLASSES_ROOT", 0},
+                                             {u"HKCR", 0},
+                                             {u"HKEY_CURRENT_USER", 1},
+                                             {u"HKCU", 1},
+                                             {u"HKEY_LOCAL_MACHINE", 2},
+                                             {u"HKLM", 2},
+                                             {u"HKEY_USERS", 3},
+                                             {u"HKU", 3},
+                                             {u"HKEY_CURRENT_CONFIG", 5},
+                                             {u"HKCC", 5}}};
+
+bool IsBlank(char16_t c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+int HexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9') {
+        return c - u'0';
+    }
+    if (c >= u'a' && c <= u'f') {
+        return c - u'a' + 10;
+    }
+    if (c >= u'A' && c <= u'F') {
+        return c - u'A' + 10;
+    }
+    return -1;
+}
+
+// A short, printable rendering of file text for an error message: it must stay on one line.
+std::string Quoted(std::u16string_view text)
+{
+    const std::size_t shown = 24;
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size() && i < shown; ++i) {
+        const char16_t c = text[i];
+        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    }
+    if (text.size() > shown) {
+        out += "...";
+    }
+    return out + "\"";
+}
+
+// Decodes the file to UTF-16 and splits it into lines, keeping line numbers.
+class LineReader {
+  public:
+    LineReader(std::string_view bytes, const std::string& fileName) : fileName_(fileName)
+    {
+        const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                           static_cast<unsigned char>(bytes[1]) == 0xFE;
+        if (utf16) {
+            bytes.remove_prefix(2);
+            text_ = Utf16FromBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+            if (bytes.size() % 2 != 0) {
+                Fail(LastLineNumber(), "the file ends in the middle of a UTF-16 character");
+            }
+        } else {
+            text_ = AnsiToUtf16(bytes);
+        }
+        if (text_.empty()) {
+            Fail(1, "empty file");
+        }
+        const std::size_t nul = text_.find(u'\0');
+        if (nul != std::u16string::npos) {
+            Fail(LineNumberAt(nul), "NUL character in the text");
+        }
+    }
+
+    unsigned LineNumber() const { return lineNumber_; }
+
+    // The next line without its line end, or nullopt at the end of the file.
+    std::optional<std::u16string_view> Next()
+    {
+        if (position_ >= text_.size()) {
+            return std::nullopt;
+        }
+        const std::size_t end = text_.find_first_of(u"\r\n", position_);
+        const std::u16string_view line =
+            std::u16string_view(text_).substr(position_, end == std::u16string::npos ? end : end - position_);
+        position_ = end == std::u16string::npos ? text_.size() : end + 1;
+        if (end != std::u16string::npos && text_[end] == u'\r' && position_ < text_.size() &&
+            text_[position_] == u'\n') {
+            ++position_;
+        }
+        ++lineNumber_;
+        return line;
+    }
+
+    [[noreturn]] void Fail(unsigned line, const std::string& reason) const
+    {
+        throw RegFileError(fileName_, line, reason);
+    }
+    [[noreturn]] void Fail(const std::string& reason) const { Fail(lineNumber_, reason); }
+
+  private:
+    unsigned LineNumberAt(std::size_t offset) const
+    {
+        unsigned line = 1;
+        for (std::size_t i = 0; i < offset; ++i) {
+            if (text_[i] == u'\n' ||
+                (text_[i] == u'\r' && (i + 1 >= text_.size() || text_[i + 1] != u'\n'))) {
+                ++line;
+            }
+        }
+        return line;
+    }
+    unsigned LastLineNumber() const { return LineNumberAt(text_.size()); }
+
+    const std::string& fileName_;
+    std::u16string text_;
+    std::size_t position_ = 0;
+    unsigned lineNumber_ = 0;
+};
+
+// A cursor over the rest of one line.
+struct Cursor {
+    std::u16string_view rest;
+
+    void SkipBlanks()
+    {
+        while (!rest.empty() && IsBlank(rest.front())) {
+            rest.remove_prefix(1);
+        }
+    }
+    // Whether only blanks, or blanks and a comment, remain.
+    bool AtEnd()
+    {
+        SkipBlanks();
+        return rest.empty() || rest.front() == u';';
+    }
+    bool TakeIgnoringCase(std::u16string_view word)
+    {
+        if (rest.size() < word.size() || !NamesEqual(rest.substr(0, word.size()), word)) {
+            return false;
+        }
+        rest.remove_prefix(word.size());
+        return true;
+    }
+};
+
+class Importer {
+  public:
+    Importer(Registry& registry, std::string_view bytes, const std::string& fileName)
+        : registry_(registry), lines_(bytes, fileName)
+    {
+    }
+
+    void Run()
+    {
+        ReadHeader();
+        while (const auto line = lines_.Next()) {
+            Cursor cursor{*line};
+            cursor.SkipBlanks();
+            if (cursor.rest.empty()) {
+                continue;
+            }
+            const char16_t first = cursor.rest.front();
+            if (first == u'[') {
+                ReadKeyLine(cursor.rest.substr(1));
+            } else if (first == u'@' || first == u'"') {
+                ReadValueLine(cursor);
+            }
+            // regedit passes over any other line, comments among them.
+        }
+    }
+
+  private:
+    void ReadHeader()
+    {
+        const auto line = lines_.Next();
+        Cursor cursor{line.value_or(u"")};
+        cursor.SkipBlanks();
+        std::u16string_view header = cursor.rest;
+        while (!header.empty() && IsBlank(header.back())) {
+            header.remove_suffix(1);
+        }
+        if (header == Version5Header) {
+            version4_ = false;
+        } else if (header == Version4Header) {
+            version4_ = true;
+        } else {
+            lines_.Fail(1, "not a registry file: the first line must be \"Windows Registry Editor "
+                           "Version 5.00\" or \"REGEDIT4\"");
+        }
+    }
+
+    void ReadKeyLine(std::u16string_view line)
+    {
+        const std::size_t close = line.rfind(u']');
+        if (close == std::u16string_view::npos) {
+            lines_.Fail("key name lacks its closing \"]\"");
+        }
+        Cursor after{line.substr(close + 1)};
+        if (!after.AtEnd()) {
+            lines_.Fail("unexpected text after the key name");
+        }
+        std::u16string_view name = line.substr(0, close);
+        const bool remove = !name.empty() && name.front() == u'-';
+        if (remove) {
+            name.remove_prefix(1);
+        }
+
+        const std::size_t slash = name.find(u'\\');
+        const std::u16string_view rootName = name.substr(0, slash);
+        const std::u16string_view path =
+            slash == std::u16string_view::npos ? std::u16string_view() : name.substr(slash + 1);
+        std::shared_ptr<RegistryKey> root;
+        for (const auto& candidate : RootNames) {
+            if (NamesEqual(candidate.name, rootName)) {
+                root = registry_.Root(candidate.index);
+            }
+        }
+        if (!root) {
+            lines_.Fail("unknown root key " + Quoted(rootName));
+        }
+        const KeyPath keyPath = SplitKeyPath(path);
+        if (!keyPath.valid || (slash != std::u16string_view::npos && keyPath.names.empty())) {
+            lines_.Fail("empty key name in " + Quoted(name));
+        }
+
+        inKey_ = true;
+        if (!remove) {
+            key_ = CreateKey(root, keyPath);
+            return;
+        }
+        if (keyPath.names.empty()) {
+            lines_.Fail("a root key cannot be deleted");
+        }
+        KeyPath parentPath = keyPath;
+        parentPath.names.pop_back();
+        if (const auto parent = FindKey(root, parentPath)) {
+            parent->DeleteSubkey(keyPath.names.back());
+        }
+        // regedit opens no key after a deletion: the values that follow are passed over.
+        key_ = nullptr;
+    }
+
+    void ReadValueLine(Cursor& cursor)
+    {
+        if (!inKey_) {
+            lines_.Fail("value outside any key");
+        }
+        std::u16string name;
+        if (cursor.rest.front() == u'@') {
+            cursor.rest.remove_prefix(1);
+        } else {
+            cursor.rest.remove_prefix(1);
+            name = ReadQuoted(cursor, "value name lacks its closing quote");
+        }
+        cursor.SkipBlanks();
+        if (cursor.rest.empty() || cursor.rest.front() != u'=') {
+            lines_.Fail("expected \"=\" after the value name");
+        }
+        cursor.rest.remove_prefix(1);
+        cursor.SkipBlanks();
+        ReadValueData(cursor, name);
+    }
+
+    void ReadValueData(Cursor& cursor, const std::u16string& name)
+    {
+        if (!cursor.rest.empty() && cursor.rest.front() == u'"') {
+            cursor.rest.remove_prefix(1);
+            std::u16string text = ReadQuoted(cursor, "string lacks its closing quote");
+            RequireEnd(cursor, "unexpected text after the string");
+            text.push_back(u'\0');
+            Store(name, REG_SZ, Utf16ToBytes(text));
+        } else if (!cursor.rest.empty() && cursor.rest.front() == u'-') {
+            cursor.rest.remove_prefix(1);
+            RequireEnd(cursor, "unexpected text after \"-\"");
+            if (key_) {
+                key_->DeleteValue(name);
+            }
+        } else if (cursor.TakeIgnoringCase(u"dword:")) {
+            Store(name, REG_DWORD, ReadDword(cursor));
+        } else if (cursor.TakeIgnoringCase(u"hex:")) {
+            Store(name, REG_BINARY, ReadHexBytes(cursor));
+        } else if (cursor.TakeIgnoringCase(u"hex(")) {
+            const std::uint32_t type = ReadHexType(cursor);
+            Bytes data = ReadHexBytes(cursor);
+            // REGEDIT4 files hold these strings in the ANSI code page; the registry keeps UTF-16.
+            if (version4_ && (type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
+                std::u16string text =
+                    AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+                if (text.empty() || text.back() != u'\0') {
+                    text.push_back(u'\0');
+                }
+                data = Utf16ToBytes(text);
+            }
+            Store(name, type, std::move(data));
+        } else {
+            lines_.Fail("unrecognised value data " + Quoted(cursor.rest));
+        }
+    }
+
+    void Store(const std::u16string& name, std::uint32_t type, Bytes data)
+    {
+        if (key_) {
+            key_->SetValue(name, type, std::move(data));
+        }
+    }
+
+    // Reads up to the closing quote, resolving the escapes regedit writes: \\ \" and, as Wine
+    // writes them, \n and \r. regedit refuses \0; any other escaped character stands for itself.
+    std::u16string ReadQuoted(Cursor& cursor, const char* unterminated)
+    {
+        std::u16string text;
+        while (true) {
+            if (cursor.rest.empty()) {
+                lines_.Fail(unterminated);
+            }
+            char16_t c = cursor.rest.front();
+            cursor.rest.remove_prefix(1);
+            if (c == u'"') {
+                return text;
+            }
+            if (c == u'\\') {
+                if (cursor.rest.empty()) {
+                    lines_.Fail(unterminated);
+                }
+                c = cursor.rest.front();
+                cursor.rest.remove_prefix(1);
+                if (c == u'0') {
+                    lines_.Fail("\"\\0\" cannot stand in a string");
+                }
+                c = c == u'n' ? u'\n' : c == u'r' ? u'\r' : c;
+            }
+            text.push_back(c);
+        }
+    }
+
+    void RequireEnd(Cursor& cursor, const char* reason)
+    {
+        if (!cursor.AtEnd()) {
+            lines_.Fail(reason);
+        }
+    }
+
+    Bytes ReadDword(Cursor& cursor)
+    {
+        std::uint32_t number = 0;
+        std::size_t digits = 0;
+        while (!cursor.rest.empty() && HexDigit(cursor.rest.front()) >= 0) {
+            number = (number << 4) | static_cast<std::uint32_t>(HexDigit(cursor.rest.front()));
+            cursor.rest.remove_prefix(1);
+            ++digits;
+        }
+        if (digits == 0 || digits > 8 || !cursor.AtEnd()) {
+            lines_.Fail("dword value must be 1 to 8 hex digits");
+        }
+        return Bytes{static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
+                     static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
+    }
+
+    std::uint32_t ReadHexType(Cursor& cursor)
+    {
+        std::uint32_t type = 0;
+        std::size_t digits = 0;
+        while (!cursor.rest.empty() && HexDigit(cursor.rest.front()) >= 0) {
+            type = (type << 4) | static_cast<std::uint32_t>(HexDigit(cursor.rest.front()));
+            cursor.rest.remove_prefix(1);
+            ++digits;
+        }
+        if (digits == 0 || digits > 8 || !cursor.TakeIgnoringCase(u"):")) {
+            lines_.Fail("value type must be hex(N): with N 1 to 8 hex digits");
+        }
+        return type;
+    }
+
+    // Comma-separated bytes of one or two hex digits. A backslash at the end of a line carries
+    // the list on to the next line that is not blank or a comment.
+    Bytes ReadHexBytes(Cursor& cursor)
+    {
+        Bytes bytes;
+        while (true) {
+            cursor.SkipBlanks();
+            if (cursor.rest.empty() || cursor.rest.front() == u';') {
+                return bytes;
+            }
+            if (cursor.rest.front() == u'\\') {
+                cursor.rest.remove_prefix(1);
+                RequireEnd(cursor, "unexpected text after the line continuation");
+                cursor.rest = NextDataLine();
+                continue;
+            }
+            const std::size_t end = cursor.rest.find_first_of(u", \t;\\");
+            const std::u16string_view item = cursor.rest.substr(0, end);
+            if (item.empty() || item.size() > 2 || HexDigit(item[0]) < 0 ||
+                (item.size() == 2 && HexDigit(item[1]) < 0)) {
+                lines_.Fail("invalid hex byte " + Quoted(item));
+            }
+            bytes.push_back(static_cast<unsigned char>(
+                item.size() == 1 ? HexDigit(item[0]) : HexDigit(item[0]) * 16 + HexDigit(item[1])));
+            cursor.rest.remove_prefix(item.size());
+            cursor.SkipBlanks();
+            if (!cursor.rest.empty() && cursor.rest.front() == u',') {
+                cursor.rest.remove_prefix(1);
+            } else if (!cursor.rest.empty() && cursor.rest.front() != u'\\' && cursor.rest.front() != u';') {
+                lines_.Fail("expected \",\" between hex bytes");
+            }
+        }
+    }
+
+    std::u16string_view NextDataLine()
+    {
+        while (const auto line = lines_.Next()) {
+            Cursor cursor{*line};
+            if (cursor.AtEnd()) {
+                continue;
+            }
+            if (HexDigit(cursor.rest.front()) < 0) {
+                lines_.Fail("expected hex bytes after the line continuation");
+            }
+            return cursor.rest;
+        }
+        lines_.Fail("hex data continues past the end of the file");
+    }
+
+    Registry& registry_;
+    LineReader lines_;
+    bool version4_ = false;
+    bool inKey_ = false;
+    std::shared_ptr<RegistryKey> key_;
+};
+
+} // namespace
+
+RegFileError::RegFileError(const std::string& file, unsigned line, const std::string& reason)
+    : std::runtime_error(line == 0 ? file + ": " + reason
+                                   : file + ":" + std::to_string(line) + ": " + reason),
+      line_(line), reason_(reason)
+{
+}
+
+void ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName)
+{
+    Importer(registry, fileBytes, fileName).Run();
+}
+
+} // namespace simulated_windows

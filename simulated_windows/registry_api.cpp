@@ -1,0 +1,150 @@
+// The registry functions, over the machine's in-memory registry. Names and string data in the
+// ANSI code page are converted to and from the UTF-16 the registry keeps, so sizes count the
+// converted bytes, as the "A" functions' do on Windows.
+#include "simulated_windows/platform_state.h"
+
+#include <cstring>
+
+using namespace simulated_windows;
+
+namespace {
+
+std::u16string NameOf(LPCSTR name)
+{
+    return AnsiToUtf16(name != nullptr ? name : "");
+}
+
+// Opens or creates `subKey` below `key` and hands back a new handle to it.
+LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool create, LPDWORD disposition)
+{
+    PlatformState& machine = Machine();
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const OpenKey* base = machine.ResolveKey(key);
+    if (base == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (base->key->Deleted()) {
+        return ERROR_KEY_DELETED;
+    }
+    const KeyPath path = SplitKeyPath(NameOf(subKey));
+    if (!path.valid) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    std::shared_ptr<RegistryKey> found = FindKey(base->key, path);
+    if (disposition != nullptr) {
+        *disposition = found ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    }
+    if (!found && create) {
+        found = CreateKey(base->key, path);
+    }
+    if (!found) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    *result = machine.AddKey(std::move(found), access);
+    return ERROR_SUCCESS;
+}
+
+// The open key behind a handle, once the handle, the key's existence and the access are checked.
+LSTATUS UsableKey(HKEY key, REGSAM needed, const OpenKey*& open)
+{
+    open = Machine().ResolveKey(key);
+    if (open == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (open->key->Deleted()) {
+        return ERROR_KEY_DELETED;
+    }
+    if ((open->access & needed) != needed) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+extern "C" LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM access, PHKEY result)
+{
+    return OpenSubkey(key, subKey, access, result, false, nullptr);
+}
+
+extern "C" LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyClass*/,
+                                   DWORD /*options*/, REGSAM access, void* /*securityAttributes*/,
+                                   PHKEY result, LPDWORD disposition)
+{
+    return OpenSubkey(key, subKey, access, result, true, disposition);
+}
+
+extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                    LPDWORD dataSize)
+{
+    if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const OpenKey* open = nullptr;
+    if (const LSTATUS status = UsableKey(key, KEY_QUERY_VALUE, open); status != ERROR_SUCCESS) {
+        return status;
+    }
+    const RegistryValue* value = open->key->FindValue(NameOf(valueName));
+    if (value == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (type != nullptr) {
+        *type = value->type;
+    }
+    if (dataSize == nullptr) {
+        return ERROR_SUCCESS;
+    }
+    // Strings come back as stored: one stored without its terminator gets none added.
+    const Bytes bytes = AnsiData(*value);
+    const auto needed = static_cast<DWORD>(bytes.size());
+    if (data != nullptr && *dataSize < needed) {
+        // The buffer is left as it was.
+        *dataSize = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (data != nullptr && needed > 0) {
+        std::memcpy(data, bytes.data(), needed);
+    }
+    *dataSize = needed;
+    return ERROR_SUCCESS;
+}
+
+extern "C" LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type,
+                                  const BYTE* data, DWORD dataSize)
+{
+    if (data == nullptr && dataSize != 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const OpenKey* open = nullptr;
+    if (const LSTATUS status = UsableKey(key, KEY_SET_VALUE, open); status != ERROR_SUCCESS) {
+        return status;
+    }
+    // Exactly dataSize bytes are stored, strings widened to UTF-16: a caller that leaves out the
+    // terminator stores a string without one.
+    Bytes stored(data, data + dataSize);
+    if (IsStringType(type)) {
+        stored = Utf16ToBytes(AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(data), dataSize)));
+    }
+    open->key->SetValue(NameOf(valueName), type, std::move(stored));
+    return ERROR_SUCCESS;
+}
+
+extern "C" LSTATUS RegCloseKey(HKEY key)
+{
+    const auto value = reinterpret_cast<ULONG_PTR>(key);
+    if (value == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    PlatformState& machine = Machine();
+    // Predefined keys, and anything numerically at or above them such as INVALID_HANDLE_VALUE,
+    // close "successfully", as they do on Windows; only the bookkeeping notices the latter.
+    if (static_cast<std::uint32_t>(value) >= 0x80000000U) {
+        if (value >= 0x80000000U + Registry::RootCount) {
+            ++machine.counts.invalidHandleUses;
+        }
+        return ERROR_SUCCESS;
+    }
+    return machine.CloseKey(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}

@@ -1,0 +1,268 @@
+// The Setup API functions. Devices are the instance keys
+// HKLM\SYSTEM\CurrentControlSet\Enum\<enumerator>\<device>\<instance>; a device belongs to the
+// class its "ClassGUID" value names, and every such device counts as present. Properties are
+// read live from the instance key, as Wine does.
+#include "simulated_windows/platform_state.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+using namespace simulated_windows;
+
+extern "C" const GUID GUID_DEVCLASS_NET = {
+    0x4D36E972, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+namespace {
+
+const std::u16string_view EnumPath = u"SYSTEM\\CurrentControlSet\\Enum";
+const std::u16string_view ClassPath = u"SYSTEM\\CurrentControlSet\\Control\\Class";
+const std::uint32_t LocalMachine = 2;
+
+// Device properties and the instance-key values behind them.
+struct PropertyValue {
+    DWORD property;
+    std::u16string_view valueName;
+};
+const std::array<PropertyValue, 10> PropertyValues = {{
+    {SPDRP_DEVICEDESC, u"DeviceDesc"},
+    {SPDRP_HARDWAREID, u"HardwareID"},
+    {SPDRP_COMPATIBLEIDS, u"CompatibleIDs"},
+    {SPDRP_CLASS, u"Class"},
+    {SPDRP_CLASSGUID, u"ClassGUID"},
+    {SPDRP_DRIVER, u"Driver"},
+    {SPDRP_MFG, u"Mfg"},
+    {SPDRP_FRIENDLYNAME, u"FriendlyName"},
+    {SPDRP_LOCATION_INFORMATION, u"LocationInformation"},
+    {SPDRP_UI_NUMBER, u"UINumber"},
+}};
+
+bool GuidsEqual(const GUID& a, const GUID& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The text of a string value, without the terminators it was stored with.
+std::optional<std::u16string> StringValue(const RegistryKey& key, std::u16string_view name)
+{
+    const RegistryValue* value = key.FindValue(name);
+    if (value == nullptr || value->type != REG_SZ) {
+        return std::nullopt;
+    }
+    std::u16string text = Utf16FromBytes(value->data.data(), value->data.size());
+    while (!text.empty() && text.back() == u'\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+// Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", hex digits in either case.
+std::optional<GUID> ParseGuid(std::u16string_view text)
+{
+    const std::string ansi = Utf16ToAnsi(text);
+    if (ansi.size() != 38 || ansi.front() != '{' || ansi.back() != '}') {
+        return std::nullopt;
+    }
+    for (std::size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? ansi[i] != '-' : std::isxdigit(static_cast<unsigned char>(ansi[i])) == 0) {
+            return std::nullopt;
+        }
+    }
+    GUID guid{};
+    unsigned d2 = 0, d3 = 0, b[8] = {};
+    std::sscanf(ansi.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &guid.Data1, &d2, &d3, &b[0], &b[1],
+                &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]);
+    guid.Data2 = static_cast<WORD>(d2);
+    guid.Data3 = static_cast<WORD>(d3);
+    for (int i = 0; i < 8; ++i) {
+        guid.Data4[i] = static_cast<BYTE>(b[i]);
+    }
+    return guid;
+}
+
+// The device a record stands for, once the set, the record and its cbSize are checked in the
+// order Windows checks them.
+Device* CheckedDevice(HDEVINFO set, PSP_DEVINFO_DATA record)
+{
+    DeviceSet* devices = Machine().ResolveDeviceSet(set);
+    if (devices == nullptr) {
+        return FailWith<Device*>(ERROR_INVALID_HANDLE, nullptr);
+    }
+    if (record == nullptr || record->cbSize != sizeof(SP_DEVINFO_DATA) || record->Reserved == 0 ||
+        record->Reserved > devices->devices.size()) {
+        return FailWith<Device*>(ERROR_INVALID_PARAMETER, nullptr);
+    }
+    return &devices->devices[record->Reserved - 1];
+}
+
+} // namespace
+
+extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND /*parent*/,
+                                         DWORD flags)
+{
+    PlatformState& machine = Machine();
+    if (machine.deviceSetFailure != ERROR_SUCCESS) {
+        return FailWith(machine.deviceSetFailure, INVALID_HANDLE_VALUE);
+    }
+    if ((flags & DIGCF_DEVICEINTERFACE) != 0) {
+        return FailWith(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE); // interfaces are not simulated
+    }
+    const bool allClasses = (flags & DIGCF_ALLCLASSES) != 0;
+    if (classGuid == nullptr && !allClasses) {
+        return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    }
+
+    DeviceSet set;
+    const auto enumKey = FindKey(machine.registry.Root(LocalMachine), SplitKeyPath(EnumPath));
+    for (const auto& enumeratorKey :
+         enumKey ? enumKey->Subkeys() : std::vector<std::shared_ptr<RegistryKey>>{}) {
+        if (enumerator != nullptr && !NamesEqual(enumeratorKey->Name(), AnsiToUtf16(enumerator))) {
+            continue;
+        }
+        for (const auto& deviceKey : enumeratorKey->Subkeys()) {
+            for (const auto& instanceKey : deviceKey->Subkeys()) {
+                const auto classText = StringValue(*instanceKey, u"ClassGUID");
+                const auto deviceClass = classText ? ParseGuid(*classText) : std::nullopt;
+                if (!deviceClass || (!allClasses && !GuidsEqual(*deviceClass, *classGuid))) {
+                    continue;
+                }
+                set.devices.push_back(
+                    Device{enumeratorKey->Name() + u"\\" + deviceKey->Name() + u"\\" + instanceKey->Name(),
+                           instanceKey, *deviceClass});
+            }
+        }
+    }
+    return machine.AddDeviceSet(std::move(set));
+}
+
+extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_DATA record)
+{
+    DeviceSet* devices = Machine().ResolveDeviceSet(set);
+    if (devices == nullptr) {
+        return FailWith(ERROR_INVALID_HANDLE, FALSE);
+    }
+    if (record == nullptr) {
+        return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (record->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        return FailWith(ERROR_INVALID_USER_BUFFER, FALSE);
+    }
+    if (memberIndex >= devices->devices.size()) {
+        return FailWith(ERROR_NO_MORE_ITEMS, FALSE);
+    }
+    record->ClassGuid = devices->devices[memberIndex].classGuid;
+    record->DevInst = memberIndex + 1;
+    record->Reserved = memberIndex + 1;
+    return TRUE;
+}
+
+extern "C" BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR instanceId,
+                                            DWORD instanceIdSize, PDWORD requiredSize)
+{
+    const Device* device = CheckedDevice(set, record);
+    if (device == nullptr) {
+        return FALSE;
+    }
+    const std::string id = Utf16ToAnsi(device->instanceId);
+    // Sizes count characters, the terminator included, and the required size is given even
+    // when the buffer is too small.
+    const auto needed = static_cast<DWORD>(id.size() + 1);
+    if (requiredSize != nullptr) {
+        *requiredSize = needed;
+    }
+    if (instanceId == nullptr && instanceIdSize != 0) {
+        return FailWith(ERROR_INVALID_USER_BUFFER, FALSE);
+    }
+    if (instanceIdSize < needed) {
+        return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    std::memcpy(instanceId, id.c_str(), needed);
+    return TRUE;
+}
+
+extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
+                                                  PDWORD propertyRegDataType, PBYTE propertyBuffer,
+                                                  DWORD propertyBufferSize, PDWORD requiredSize)
+{
+    const Device* device = CheckedDevice(set, record);
+    if (device == nullptr) {
+        return FALSE;
+    }
+    const auto known = std::find_if(PropertyValues.begin(), PropertyValues.end(),
+                                    [&](const PropertyValue& p) { return p.property == property; });
+    if (known == PropertyValues.end()) {
+        return FailWith(ERROR_INVALID_REG_PROPERTY, FALSE);
+    }
+    if (propertyBuffer == nullptr && propertyBufferSize != 0) {
+        return FailWith(ERROR_INVALID_DATA, FALSE);
+    }
+    const RegistryValue* value =
+        device->instanceKey->Deleted() ? nullptr : device->instanceKey->FindValue(known->valueName);
+    if (value == nullptr) {
+        return FailWith(ERROR_INVALID_DATA, FALSE);
+    }
+    const Bytes bytes = AnsiData(*value);
+    const auto needed = static_cast<DWORD>(bytes.size());
+    if (requiredSize != nullptr) {
+        *requiredSize = needed;
+    }
+    if (propertyRegDataType != nullptr) {
+        *propertyRegDataType = value->type;
+    }
+    if (propertyBufferSize < needed) {
+        return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    if (needed > 0) {
+        std::memcpy(propertyBuffer, bytes.data(), needed);
+    }
+    // As under Wine, a string gets an uncounted terminator when there is room for one.
+    if (IsStringType(value->type) && needed < propertyBufferSize) {
+        propertyBuffer[needed] = 0;
+    }
+    return TRUE;
+}
+
+extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DWORD /*hwProfile*/,
+                                     DWORD keyType, REGSAM access)
+{
+    const auto failed = static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    const Device* device = CheckedDevice(set, record);
+    if (device == nullptr) {
+        return failed;
+    }
+    if ((scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC) ||
+        (keyType != DIREG_DEV && keyType != DIREG_DRV)) {
+        return FailWith(ERROR_INVALID_FLAGS, failed);
+    }
+    if (access == 0) {
+        return FailWith(ERROR_INVALID_DATA, failed);
+    }
+    PlatformState& machine = Machine();
+    std::shared_ptr<RegistryKey> key;
+    if (keyType == DIREG_DEV) {
+        key = device->instanceKey->FindSubkey(u"Device Parameters");
+    } else if (const auto driver = StringValue(*device->instanceKey, u"Driver"); driver && !driver->empty()) {
+        // The driver value names a key below Control\Class; it is a path, never climbed out of.
+        const KeyPath driverPath = SplitKeyPath(*driver);
+        const auto classKey = FindKey(machine.registry.Root(LocalMachine), SplitKeyPath(ClassPath));
+        if (driverPath.valid && classKey) {
+            key = FindKey(classKey, driverPath);
+        }
+    }
+    if (!key || device->instanceKey->Deleted()) {
+        return FailWith(ERROR_KEY_DOES_NOT_EXIST, failed);
+    }
+    return machine.AddKey(std::move(key), access);
+}
+
+extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
+{
+    if (!Machine().DestroyDeviceSet(set)) {
+        return FailWith(ERROR_INVALID_HANDLE, FALSE);
+    }
+    return TRUE;
+}

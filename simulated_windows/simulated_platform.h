@@ -1,0 +1,57 @@
+// Controls of the simulated platform, for tests and tools: what Wine's prefix and its options are
+// to a Windows program under Wine. The tool itself never calls these.
+//
+// At the first Windows call a process makes, the platform loads its machine: the files named by
+// the environment variable SIMULATED_REGISTRY (several joined with ':', imported in order as
+// successive `regedit /S` runs would), or, when it is unset, the sample machine built into the
+// binary. A file that cannot be imported stops the process with exit status 2 and one line
+// "<file>:<line>: <reason>" on standard error, before the program has written anything.
+#pragma once
+
+#include "simulated_windows/reg_file.h"
+#include "simulated_windows/win32_api.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace simulated_windows {
+
+struct RegFileText {
+    std::string name; // shown in error messages
+    std::string bytes;
+};
+
+// Replaces the machine's registry with the given files imported in order into an empty one.
+// Throws RegFileError, and keeps the registry it had, when any file cannot be imported.
+void LoadMachine(const std::vector<RegFileText>& files);
+void LoadMachine(std::string_view regFileText);
+
+// Reads each file and loads them as LoadMachine does. Throws RegFileError for a file that cannot
+// be read (line 0) or imported.
+void LoadMachineFromFiles(const std::vector<std::string>& paths);
+
+// The sample machine built into the binary.
+std::string_view SampleMachineRegFile();
+
+// Makes SetupDiGetClassDevsA fail with `error` (ERROR_SUCCESS lets it work again). Registry
+// contents cannot produce that failure.
+void FailDeviceSetRequests(DWORD error);
+
+// Handle bookkeeping, as a checked build would keep it.
+struct HandleCounts {
+    std::size_t openKeys = 0;          // key handles opened and not yet closed
+    std::size_t openDeviceSets = 0;    // device information sets not yet destroyed
+    std::size_t invalidHandleUses = 0; // calls handed a handle that was not open
+};
+HandleCounts Handles();
+
+// A value as the registry stores it: its type and raw bytes (strings as UTF-16LE).
+struct StoredValue {
+    DWORD type = 0;
+    Bytes data;
+};
+std::optional<StoredValue> ReadStoredValue(HKEY root, std::string_view keyPath, std::string_view valueName);
+
+} // namespace simulated_windows
