@@ -80,10 +80,6 @@ class LineReader {
         if (text_.empty()) {
             Fail(1, "empty file");
         }
-        const std::size_t nul = text_.find(u'\0');
-        if (nul != std::u16string::npos) {
-            Fail(LineNumberAt(nul), "NUL character in the text");
-        }
     }
 
     unsigned LineNumber() const { return lineNumber_; }
@@ -103,6 +99,10 @@ class LineReader {
             ++position_;
         }
         ++lineNumber_;
+        // The first line is the header, which a NUL can only spoil; text holds none.
+        if (lineNumber_ > 1 && line.find(u'\0') != std::u16string_view::npos) {
+            Fail("NUL character in the text");
+        }
         return line;
     }
 

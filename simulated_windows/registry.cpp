@@ -119,7 +119,7 @@ KeyPath SplitKeyPath(std::u16string_view path)
             result.valid = false;
             return result;
         }
-        result.names.push_back(name);
+        result.names.emplace_back(name);
         if (end == std::u16string_view::npos) {
             return result;
         }
@@ -130,7 +130,7 @@ KeyPath SplitKeyPath(std::u16string_view path)
 std::shared_ptr<RegistryKey> FindKey(const std::shared_ptr<RegistryKey>& from, const KeyPath& path)
 {
     std::shared_ptr<RegistryKey> key = from;
-    for (const auto name : path.names) {
+    for (const auto& name : path.names) {
         if (!key) {
             return nullptr;
         }
@@ -142,7 +142,7 @@ std::shared_ptr<RegistryKey> FindKey(const std::shared_ptr<RegistryKey>& from, c
 std::shared_ptr<RegistryKey> CreateKey(const std::shared_ptr<RegistryKey>& from, const KeyPath& path)
 {
     std::shared_ptr<RegistryKey> key = from;
-    for (const auto name : path.names) {
+    for (const auto& name : path.names) {
         key = key->CreateSubkey(name);
     }
     return key;

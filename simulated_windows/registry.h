@@ -56,11 +56,11 @@ class RegistryKey {
     std::vector<RegistryValue> values_;
 };
 
-// Splits a path at its backslashes. A path is invalid (nullopt-like: `valid` false) when it
+// Splits a path at its backslashes. A path is invalid (`valid` false) when it
 // begins with a backslash or has an empty name inside; one trailing backslash is allowed.
 struct KeyPath {
     bool valid = true;
-    std::vector<std::u16string_view> names;
+    std::vector<std::u16string> names;
 };
 KeyPath SplitKeyPath(std::u16string_view path);
 

@@ -1,0 +1,154 @@
+// Registry files as regedit and `reg export` write them, and the ones they would not take.
+#include "simulated_windows/simulated_platform.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace test_support;
+namespace sim = simulated_windows;
+
+using namespace std::string_literals;
+
+namespace {
+
+// The stored type and bytes of a value under HKEY_CURRENT_USER\Software\T, "absent" when missing.
+std::string Stored(const char* name, const char* key = "Software\\T")
+{
+    const auto value = sim::ReadStoredValue(HKEY_CURRENT_USER, key, name);
+    if (!value) {
+        return "absent";
+    }
+    return std::to_string(value->type) + ":" + HexBytes(std::string(value->data.begin(), value->data.end()));
+}
+
+bool KeyExists(const char* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+TEST(RegFile, ReadsEveryKindOfValue)
+{
+    sim::LoadMachine("Windows Registry Editor Version 5.00\r\n"
+                     "\r\n"
+                     "; a comment, then a key\r\n"
+                     "[HKEY_CURRENT_USER\\Software\\T]\r\n"
+                     "@=\"default\"\r\n"
+                     "\"Quote\\\"d\"=\"back\\\\slash \\\"quoted\\\" ; not a comment\"\r\n"
+                     "\"Dword\" = dword:0000ABCD ; trailing comment\r\n"
+                     "\"Short\"=dword:7\r\n"
+                     "\"Binary\"=hex:00,ff,7\r\n"
+                     "\"None\"=hex(0):\r\n"
+                     "\"Qword\"=hex(b):01,02,03,04,05,06,07,08\r\n"
+                     "\"Long\"=hex(7):61,00,00,00,\\\r\n"
+                     "  62,00,\\ ; comment after the continuation\r\n"
+                     "\r\n"
+                     "; a comment between continued lines\r\n"
+                     "  00,00,00,00\r\n"
+                     "\"Odd\"=hex(abcd):1\r\n"
+                     "   \"Indented\"=\"yes\"   \r\n"
+                     "this line is neither a key nor a value and is passed over\r\n");
+    EXPECT_EQ(Stored(""), "1:" + HexBytes(Utf16Bytes(std::string("default\0", 8))));
+    EXPECT_EQ(Stored("Quote\"d"), "1:" + HexBytes(Utf16Bytes(std::string("back\\slash \"quoted\" ; not a comment\0", 36))));
+    EXPECT_EQ(Stored("Dword"), "4:cd,ab,00,00");
+    EXPECT_EQ(Stored("Short"), "4:07,00,00,00");
+    EXPECT_EQ(Stored("Binary"), "3:00,ff,07");
+    EXPECT_EQ(Stored("None"), "0:");
+    EXPECT_EQ(Stored("Qword"), "11:01,02,03,04,05,06,07,08");
+    EXPECT_EQ(Stored("Long"), "7:61,00,00,00,62,00,00,00,00,00");
+    EXPECT_EQ(Stored("Odd"), "43981:01");
+    EXPECT_EQ(Stored("Indented"), "1:" + HexBytes(Utf16Bytes(std::string("yes\0", 4))));
+}
+
+TEST(RegFile, ReadsUtf16AndAnsiFilesAndAllLineEnds)
+{
+    // Exported by `reg export`: UTF-16LE with a byte-order mark and CRLF.
+    sim::LoadMachine(Utf16RegFile("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\T]\n"
+                                  "\"Text\"=\"Ωμέγα 中 😀\"\n"));
+    EXPECT_EQ(Stored("Text"), "1:a9,03,bc,03,ad,03,b3,03,b1,03,20,00,2d,4e,20,00,3d,d8,00,de,00,00");
+
+    // REGEDIT4 is 8-bit text in the ANSI code page, here with bare CR line ends; its hex(2) and
+    // hex(7) strings are ANSI too, and get the terminator they lack.
+    sim::LoadMachine("  REGEDIT4\r\r[HKEY_CURRENT_USER\\Software\\T]\r\"Text\"=\"Caf\xE9\"\r\"Path\"=hex(2):25,41\r");
+    EXPECT_EQ(Stored("Text"), "1:43,00,61,00,66,00,e9,00,00,00");
+    EXPECT_EQ(Stored("Path"), "2:25,00,41,00,00,00");
+
+    // Version 5 keeps hex(2) bytes as they are written.
+    sim::LoadMachine("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\T]\n\"Path\"=hex(2):25,41\n");
+    EXPECT_EQ(Stored("Path"), "2:25,41");
+}
+
+TEST(RegFile, DeletionsAndLaterFilesOverrideEarlierOnes)
+{
+    sim::LoadMachine({
+        {"base.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n\"Keep\"=\"1\"\n\"Drop\"=\"2\"\n\"Change\"=\"3\"\n"
+                     "[HKCU\\Software\\Gone\\Deep]\n\"V\"=\"4\"\n"},
+        {"patch.reg", "REGEDIT4\n[hkey_current_user\\SOFTWARE\\t]\n\"Drop\"=-\n\"change\"=dword:1\n"
+                      "[-HKEY_CURRENT_USER\\Software\\Gone]\n\"Ignored\"=\"after a deleted key\"\n"
+                      "[-HKEY_CURRENT_USER\\Software\\NeverWas]\n"},
+    });
+    EXPECT_EQ(Stored("Keep"), "1:31,00,00,00");
+    EXPECT_EQ(Stored("Drop"), "absent");
+    EXPECT_EQ(Stored("Change"), "4:01,00,00,00");
+    EXPECT_FALSE(KeyExists("Software\\Gone"));
+    EXPECT_FALSE(KeyExists("Software\\Gone\\Deep"));
+    EXPECT_TRUE(KeyExists("Software\\T"));
+}
+
+TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
+{
+    const std::string v5 = "Windows Registry Editor Version 5.00\n";
+    const std::string key = "[HKEY_CURRENT_USER\\Software\\T]\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "m.reg:1: empty file"},
+        {"\xFF\xFE", "m.reg:1: empty file"},
+        {"REGEDIT5\n", "m.reg:1: not a registry file: the first line must be \"Windows Registry Editor Version "
+                       "5.00\" or \"REGEDIT4\""},
+        {"W\0i\0n\0"s, "m.reg:1: not a registry file: the first line must be \"Windows Registry Editor Version "
+                        "5.00\" or \"REGEDIT4\""},
+        {v5 + "\"v\"=\"1\"\n", "m.reg:2: value outside any key"},
+        {v5 + "[HKEY_CURRENT_USER\\Software\n", "m.reg:2: key name lacks its closing \"]\""},
+        {v5 + "[HKEY_NOWHERE\\Software]\n", "m.reg:2: unknown root key \"HKEY_NOWHERE\""},
+        {v5 + "[HKEY_CURRENT_USER\\a\\\\b]\n", "m.reg:2: empty key name in \"HKEY_CURRENT_USER\\a\\\\b\""},
+        {v5 + "[-HKEY_CURRENT_USER]\n", "m.reg:2: a root key cannot be deleted"},
+        {v5 + key + "\"v\"=\"open\n", "m.reg:3: string lacks its closing quote"},
+        {v5 + key + "\"v\"=\"a\" b\n", "m.reg:3: unexpected text after the string"},
+        {v5 + key + "\"v\"=\"a\\0b\"\n", "m.reg:3: \"\\0\" cannot stand in a string"},
+        {v5 + key + "\"v\" \"a\"\n", "m.reg:3: expected \"=\" after the value name"},
+        {v5 + key + "\"v=\"a\"\n", "m.reg:3: expected \"=\" after the value name"},
+        {v5 + key + "\"v\"=hex:0g\n", "m.reg:3: invalid hex byte \"0g\""},
+        {v5 + key + "\"v\"=hex:123\n", "m.reg:3: invalid hex byte \"123\""},
+        {v5 + key + "\"v\"=hex:01 02\n", "m.reg:3: expected \",\" between hex bytes"},
+        {v5 + key + "\"v\"=dword:123456789\n", "m.reg:3: dword value must be 1 to 8 hex digits"},
+        {v5 + key + "\"v\"=dword:\n", "m.reg:3: dword value must be 1 to 8 hex digits"},
+        {v5 + key + "\"v\"=hex(z):00\n", "m.reg:3: value type must be hex(N): with N 1 to 8 hex digits"},
+        {v5 + key + "\"v\"=str:\"a\"\n", "m.reg:3: unrecognised value data \"str:\"a\"\""},
+        {v5 + key + "\"v\"=\n", "m.reg:3: unrecognised value data \"\""},
+        {v5 + key + "\"v\"=hex:01,\\\n\n", "m.reg:4: hex data continues past the end of the file"},
+        {v5 + key + "\"v\"=hex:01,\\\n\"w\"=\"x\"\n", "m.reg:4: expected hex bytes after the line continuation"},
+        {v5 + key + "\"v\"=\"a\0b\"\n"s, "m.reg:3: NUL character in the text"},
+        {v5 + key + "\"v\"=hex:" + std::string(100000, 'f') + "\n", "m.reg:3: invalid hex byte \"ffffffffffffffffffffffff...\""},
+        // The UTF-16 text stops halfway through a character.
+        {Utf16RegFile(v5 + key + "\"v\"=\"a\"\n").substr(0, 2 + 2 * 60 + 1), "m.reg:2: the file ends in the middle of a UTF-16 character"},
+    };
+    const std::string good = "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n\"Before\"=\"kept\"\n";
+    for (const auto& [file, message] : cases) {
+        SCOPED_TRACE(message);
+        sim::LoadMachine(good);
+        try {
+            sim::LoadMachine({{"ok.reg", good + "\"Partial\"=\"no\"\n"}, {"m.reg", file}});
+            ADD_FAILURE() << "accepted";
+        } catch (const sim::RegFileError& error) {
+            EXPECT_EQ(error.what(), message);
+        }
+        // Nothing of a refused load is kept, not even the files before the faulty one.
+        EXPECT_EQ(Stored("Before"), "1:" + HexBytes(Utf16Bytes(std::string("kept\0", 5))));
+        EXPECT_EQ(Stored("Partial"), "absent");
+    }
+}
+
+} // namespace

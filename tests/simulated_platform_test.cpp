@@ -1,0 +1,225 @@
+// The simulated platform behaves as Windows documents, wherever the tool could tell.
+#include "simulated_windows/code_page.h"
+#include "simulated_windows/simulated_platform.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace test_support;
+namespace sim = simulated_windows;
+
+namespace {
+
+const std::string TwoAdapters = RegFile({
+    NetAdapter("ROOT\\NET\\0001", "\"DeviceDesc\"=\"Bogus\"\n\"UINumber\"=dword:00000005\n"
+                                  "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\"\n"),
+    NetAdapter("root\\net\\0000", "\"DeviceDesc\"=\"First\"\n"),
+    NetDriverKey("0001", "\"DeviceName\"=\"Name\"\n"),
+});
+
+class SetupApiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim::LoadMachine(TwoAdapters);
+        set_ = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, DIGCF_PRESENT);
+        ASSERT_NE(set_, INVALID_HANDLE_VALUE);
+        record_.cbSize = sizeof record_;
+    }
+    void TearDown() override { EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set_)); }
+
+    HDEVINFO set_ = nullptr;
+    SP_DEVINFO_DATA record_{};
+};
+
+TEST_F(SetupApiTest, MembersComeInRegistryOrderThenNoMoreItems)
+{
+    char id[64];
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 0, &record_));
+    ASSERT_TRUE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, sizeof id, nullptr));
+    EXPECT_STREQ(id, "ROOT\\NET\\0000"); // keys keep the spelling they were created with
+    EXPECT_EQ(std::memcmp(&record_.ClassGuid, &GUID_DEVCLASS_NET, sizeof(GUID)), 0);
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 1, &record_));
+    ASSERT_TRUE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, sizeof id, nullptr));
+    EXPECT_STREQ(id, "ROOT\\NET\\0001");
+
+    SetLastError(0);
+    EXPECT_FALSE(SetupDiEnumDeviceInfo(set_, 2, &record_));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+}
+
+TEST_F(SetupApiTest, RecordsAndHandlesAreChecked)
+{
+    SP_DEVINFO_DATA wrongSize{};
+    wrongSize.cbSize = sizeof wrongSize - 4;
+    EXPECT_FALSE(SetupDiEnumDeviceInfo(set_, 0, &wrongSize));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
+
+    EXPECT_FALSE(SetupDiEnumDeviceInfo(INVALID_HANDLE_VALUE, 0, &record_));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    // A record that no enumeration filled names no member.
+    char id[64];
+    EXPECT_FALSE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, sizeof id, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(SetupApiTest, InstanceIdSizesCountCharactersWithTheTerminator)
+{
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 1, &record_));
+    char id[14];
+    DWORD required = 0;
+    EXPECT_FALSE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, 13, &required));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(required, 14u);
+    EXPECT_TRUE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, 14, &required));
+    EXPECT_STREQ(id, "ROOT\\NET\\0001");
+}
+
+TEST_F(SetupApiTest, PropertiesReadTheInstanceKeyValues)
+{
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 1, &record_));
+    DWORD type = 0;
+    DWORD required = 0;
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, nullptr, 0, &required));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(required, 6u); // ANSI bytes of "Bogus" with its terminator
+
+    BYTE text[6];
+    EXPECT_TRUE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, text, sizeof text, nullptr));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_STREQ(reinterpret_cast<char*>(text), "Bogus");
+
+    DWORD number = 0;
+    EXPECT_TRUE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_UI_NUMBER, &type,
+                                                  reinterpret_cast<PBYTE>(&number), sizeof number, nullptr));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(number, 5u);
+
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_LOCATION_INFORMATION, &type, text,
+                                                   sizeof text, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, 0x7777, &type, text, sizeof text, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_REG_PROPERTY);
+}
+
+TEST_F(SetupApiTest, DriverKeyOpensFromTheDriverValueOrFails)
+{
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 1, &record_));
+    HKEY key = SetupDiOpenDevRegKey(set_, &record_, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    ASSERT_NE(key, INVALID_HANDLE_VALUE);
+    char name[16];
+    DWORD size = sizeof name;
+    EXPECT_EQ(RegQueryValueExA(key, "devicename", nullptr, nullptr, reinterpret_cast<LPBYTE>(name), &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "Name");
+    // Opened for reading only: storing is refused.
+    EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+
+    EXPECT_EQ(SetupDiOpenDevRegKey(set_, &record_, 0, 0, DIREG_DRV, KEY_READ), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 0, &record_));
+    EXPECT_EQ(SetupDiOpenDevRegKey(set_, &record_, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_KEY_DOES_NOT_EXIST);
+}
+
+TEST(SetupApi, ClassAndFlagsSelectTheSet)
+{
+    sim::LoadMachine(TwoAdapters);
+    EXPECT_EQ(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    const GUID display = {0x4D36E968, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+    HDEVINFO set = SetupDiGetClassDevsA(&display, nullptr, nullptr, DIGCF_PRESENT);
+    SP_DEVINFO_DATA record{};
+    record.cbSize = sizeof record;
+    EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 0, &record)); // a query matching nothing is an empty set
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+class RegistryApiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim::LoadMachine(Utf16RegFile("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Check]\n"
+                                      "\"Greek\"=\"Ωmega\"\n"
+                                      "\"Unterminated\"=hex(1):61,00,62,00\n"
+                                      "\"Number\"=dword:01020304\n"));
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\check", 0, KEY_READ, &key_), ERROR_SUCCESS);
+    }
+    void TearDown() override { RegCloseKey(key_); }
+
+    HKEY key_ = nullptr;
+};
+
+TEST_F(RegistryApiTest, QueryReportsAnsiSizesAndMissingValues)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(key_, "Greek", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 6u); // "Omega" and the terminator, one byte a character
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+
+    EXPECT_EQ(RegQueryValueExA(key_, "Absent", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    BYTE data[8];
+    size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key_, "Number", nullptr, &type, data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(std::memcmp(data, "\x04\x03\x02\x01", 4), 0);
+}
+
+TEST_F(RegistryApiTest, TooSmallABufferIsLeftAsItWas)
+{
+    char data[4] = {'z', 'z', 'z', 'z'};
+    DWORD size = 3;
+    EXPECT_EQ(RegQueryValueExA(key_, "Greek", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(std::string(data, 4), "zzzz");
+}
+
+TEST_F(RegistryApiTest, AStringStoredWithoutTerminatorComesBackWithoutOne)
+{
+    char data[8] = {'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z'};
+    DWORD size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key_, "Unterminated", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(std::string(data, 4), "abzz");
+}
+
+TEST(CodePage, Windows1252RoundTripsAndBestFits)
+{
+    std::string everyByte;
+    for (int b = 1; b < 256; ++b) {
+        everyByte.push_back(static_cast<char>(b));
+    }
+    EXPECT_EQ(sim::Utf16ToAnsi(sim::AnsiToUtf16(everyByte)), everyByte);
+    EXPECT_EQ(sim::AnsiToUtf16("\x80\x81\x9F"), u"\u20AC\u0081\u0178");
+    EXPECT_EQ(sim::Utf16ToAnsi(u"\u03A9\u0100\u4E2D\U0001F600"), "OA???");
+}
+
+TEST(Registry, SubkeysEnumerateByUpperCasedName)
+{
+    sim::Registry registry;
+    const auto root = registry.Root(1);
+    for (const char16_t* name : {u"beta", u"Alpha", u"_under", u"ALPHA2", u"\u00e9t\u00e9"}) {
+        root->CreateSubkey(name);
+    }
+    std::u16string order;
+    for (const auto& key : root->Subkeys()) {
+        order += key->Name() + u" ";
+    }
+    // '_' (0x5F) sorts after the capitals it is compared with, as on Windows.
+    EXPECT_EQ(order, u"Alpha ALPHA2 beta _under \u00e9t\u00e9 ");
+    EXPECT_EQ(root->FindSubkey(u"\u00c9T\u00c9")->Name(), u"\u00e9t\u00e9");
+}
+
+} // namespace

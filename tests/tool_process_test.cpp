@@ -1,0 +1,156 @@
+// The built tool as a user runs it: a whole process, its streams and its exit status, on the
+// sample machine and on machines named by SIMULATED_REGISTRY.
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace test_support;
+
+namespace {
+
+struct ToolRun {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+std::string TempPath(const std::string& name)
+{
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/adapter_report_test_" + std::to_string(getpid()) + "_" + name;
+}
+
+std::string WriteFile(const std::string& name, const std::string& bytes)
+{
+    const std::string path = TempPath(name);
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+// Runs the tool with the given arguments; `registry` is SIMULATED_REGISTRY, or unset when null.
+ToolRun RunTool(const char* registry, std::vector<std::string> args = {})
+{
+    const std::string outPath = TempPath("out");
+    const std::string errPath = TempPath("err");
+    const pid_t child = fork();
+    if (child == 0) {
+        if (registry != nullptr) {
+            setenv("SIMULATED_REGISTRY", registry, 1);
+        } else {
+            unsetenv("SIMULATED_REGISTRY");
+        }
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(ADAPTER_REPORT_EXE)};
+        for (auto& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        execv(ADAPTER_REPORT_EXE, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ToolRun run{Slurp(outPath), Slurp(errPath), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return run;
+}
+
+const std::string SampleReport = ADAPTER_REPORT_TRACED ?
+    "\n"
+    "*   Brenlok Hardware Abstraction Driver\n"
+    "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
+    "SPDRP_UI_NUMBER: 3\n"
+    "GetRegistryStringValue(): DeviceName: \\Device\\BrenlokHad0\n"
+    "Taldric Name: \\Device\\BrenlokHad0\n"
+    "\n"
+    "*   Brenlok Hardware Abstraction Driver #2\n"
+    "SPDRP_UI_NUMBER: -1\n"
+    "GetRegistryStringValue(): DeviceName: \\Device\\BrenlokHad1\n"
+    "Taldric Name: \\Device\\BrenlokHad1\n"
+    "\n"
+    "*   Brenlok Hardware Abstraction Driver #3\n"
+    "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
+    "Error: Failed to open Registry key!!\n" :
+    "\n"
+    "*   Brenlok Hardware Abstraction Driver\n"
+    "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
+    "SPDRP_UI_NUMBER: 3\n"
+    "Taldric Name: \\Device\\BrenlokHad0\n"
+    "\n"
+    "*   Brenlok Hardware Abstraction Driver #2\n"
+    "SPDRP_UI_NUMBER: -1\n"
+    "Taldric Name: \\Device\\BrenlokHad1\n"
+    "\n"
+    "*   Brenlok Hardware Abstraction Driver #3\n"
+    "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
+    "Error: Failed to open Registry key!!\n";
+
+TEST(ToolProcess, ReportsTheSampleMachineAndIgnoresItsArguments)
+{
+    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"--help", "/?", "x"}}) {
+        const ToolRun run = RunTool(nullptr, args);
+        EXPECT_EQ(run.out, SampleReport);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+    }
+}
+
+TEST(ToolProcess, LoadsTheNamedFilesInOrder)
+{
+    const std::string machine = WriteFile(
+        "machine.reg",
+        Utf16RegFile(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Driver\"\n"
+                                                            "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n"),
+                              NetDriverKey("0000", "\"DeviceName\"=\"before\"\n")})));
+    const std::string patch = WriteFile("patch.reg", "REGEDIT4\n" + NetDriverKey("0000", "\"DeviceName\"=\"after\"\n"));
+    const ToolRun run = RunTool((machine + ":" + patch).c_str());
+    const std::string trace = ADAPTER_REPORT_TRACED ? "GetRegistryStringValue(): DeviceName: after\n" : "";
+    EXPECT_EQ(run.out, "\n*   Brenlok Hardware Abstraction Driver\n" + trace + "Taldric Name: after\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    std::remove(machine.c_str());
+    std::remove(patch.c_str());
+}
+
+TEST(ToolProcess, RefusesAMachineItCannotLoadBeforeAnyReportLine)
+{
+    const std::string good = WriteFile("good.reg", RegFile({}));
+    const std::string bad = WriteFile("bad.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"v\"=dword:xyz\n");
+    const std::string missing = TempPath("missing.reg");
+    const std::pair<std::string, std::string> cases[] = {
+        {good + ":" + bad, bad + ":4: dword value must be 1 to 8 hex digits\n"},
+        {missing, missing + ": cannot be read: No such file or directory\n"},
+        {"", "SIMULATED_REGISTRY: an empty file name in the list\n"},
+    };
+    for (const auto& [registry, message] : cases) {
+        SCOPED_TRACE(registry);
+        const ToolRun run = RunTool(registry.c_str());
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, message);
+        EXPECT_EQ(run.status, 2);
+    }
+    std::remove(good.c_str());
+    std::remove(bad.c_str());
+}
+
+} // namespace
