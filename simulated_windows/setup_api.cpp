@@ -245,8 +245,10 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWOR
     std::shared_ptr<RegistryKey> key;
     if (keyType == DIREG_DEV) {
         key = device->instanceKey->FindSubkey(u"Device Parameters");
-    } else if (const auto driver = StringValue(*device->instanceKey, u"Driver"); driver && !driver->empty()) {
-        // The driver value names a key below Control\Class; it is a path, never climbed out of.
+    } else if (const auto driver = StringValue(*device->instanceKey, u"Driver");
+               driver && !driver->empty() && driver->back() != u'\\') {
+        // The driver value names a key below Control\Class, as a path of names: ".." is a name
+        // like any other, and an empty value names no key (Wine would open Class itself).
         const KeyPath driverPath = SplitKeyPath(*driver);
         const auto classKey = FindKey(machine.registry.Root(LocalMachine), SplitKeyPath(ClassPath));
         if (driverPath.valid && classKey) {

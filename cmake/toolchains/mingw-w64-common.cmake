@@ -1,0 +1,12 @@
+# Shared by the MinGW-w64 toolchain files, which set MINGW_TRIPLET.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
+find_program(MINGW_CXX_FOUND ${CMAKE_CXX_COMPILER})
+if(NOT MINGW_CXX_FOUND)
+  message(FATAL_ERROR "${CMAKE_CXX_COMPILER} not found: install g++-mingw-w64 (scripts/install-deps --all)")
+endif()
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,3 @@
+# Cross-builds for Windows (x86_64) with Debian's MinGW-w64 (package g++-mingw-w64-x86-64).
+set(MINGW_TRIPLET x86_64-w64-mingw32)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake")
