@@ -6,7 +6,8 @@
 #include <cstring>
 
 // The record the scan reuses must have the size Windows checks cbSize against.
-static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 8 ? 32 : 28), "SP_DEVINFO_DATA as Windows lays it out");
+static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 8 ? 32 : 28),
+              "SP_DEVINFO_DATA as Windows lays it out");
 
 const char AdapterDescriptionPrefix[] = "  Brenlok Hardware Abstraction Driver";
 

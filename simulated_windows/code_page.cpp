@@ -16,6 +16,7 @@ constexpr std::array<char16_t, 32> HighControls = {
 
 struct BestFit {
     char16_t unit;
+    // cppcheck-suppress unusedStructMember ; read through lower_bound's result, which cppcheck misses
     unsigned char byte;
 };
 
@@ -53,21 +54,16 @@ char UnitToByte(char16_t unit)
 
 std::u16string AnsiToUtf16(std::string_view ansi)
 {
-    std::u16string text;
-    text.reserve(ansi.size());
-    for (const char c : ansi) {
-        text.push_back(ByteToUnit(static_cast<unsigned char>(c)));
-    }
+    std::u16string text(ansi.size(), u'\0');
+    std::transform(ansi.begin(), ansi.end(), text.begin(),
+                   [](char c) { return ByteToUnit(static_cast<unsigned char>(c)); });
     return text;
 }
 
 std::string Utf16ToAnsi(std::u16string_view text)
 {
-    std::string ansi;
-    ansi.reserve(text.size());
-    for (const char16_t unit : text) {
-        ansi.push_back(UnitToByte(unit));
-    }
+    std::string ansi(text.size(), '\0');
+    std::transform(text.begin(), text.end(), ansi.begin(), UnitToByte);
     return ansi;
 }
 

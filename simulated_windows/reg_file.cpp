@@ -12,6 +12,7 @@ const std::u16string_view Version5Header = u"Windows Registry Editor Version 5.0
 const std::u16string_view Version4Header = u"REGEDIT4";
 
 struct RootName {
+    // cppcheck-suppress unusedStructMember ; compared in ReadKeyLine, which cppcheck misses
     std::u16string_view name;
     std::uint32_t index;
 };

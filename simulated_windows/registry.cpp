@@ -61,11 +61,9 @@ void RegistryKey::DeleteSubkey(std::u16string_view name)
 
 std::vector<std::shared_ptr<RegistryKey>> RegistryKey::Subkeys() const
 {
-    std::vector<std::shared_ptr<RegistryKey>> keys;
-    keys.reserve(subkeys_.size());
-    for (const auto& entry : subkeys_) {
-        keys.push_back(entry.second);
-    }
+    std::vector<std::shared_ptr<RegistryKey>> keys(subkeys_.size());
+    std::transform(subkeys_.begin(), subkeys_.end(), keys.begin(),
+                   [](const auto& entry) { return entry.second; });
     return keys;
 }
 
@@ -87,14 +85,14 @@ const RegistryValue* RegistryKey::FindValue(std::u16string_view name) const
 void RegistryKey::SetValue(std::u16string_view name, std::uint32_t type, Bytes data)
 {
     // An existing value keeps its place (and its name's spelling), as on Windows.
-    for (auto& value : values_) {
-        if (NamesEqual(value.name, name)) {
-            value.type = type;
-            value.data = std::move(data);
-            return;
-        }
+    const auto existing = std::find_if(values_.begin(), values_.end(),
+                                       [&](const RegistryValue& v) { return NamesEqual(v.name, name); });
+    if (existing == values_.end()) {
+        values_.push_back(RegistryValue{std::u16string(name), type, std::move(data)});
+        return;
     }
-    values_.push_back(RegistryValue{std::u16string(name), type, std::move(data)});
+    existing->type = type;
+    existing->data = std::move(data);
 }
 
 void RegistryKey::DeleteValue(std::u16string_view name)

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -25,6 +24,7 @@ const std::uint32_t LocalMachine = 2;
 // Device properties and the instance-key values behind them.
 struct PropertyValue {
     DWORD property;
+    // cppcheck-suppress unusedStructMember ; looked up through find_if's result, which cppcheck misses
     std::u16string_view valueName;
 };
 const std::array<PropertyValue, 10> PropertyValues = {{
@@ -72,14 +72,22 @@ std::optional<GUID> ParseGuid(std::u16string_view text)
             return std::nullopt;
         }
     }
+    // Digits are checked above; each field is read as one hex number.
+    auto hex = [&](std::size_t from, std::size_t digits) {
+        std::uint32_t value = 0;
+        for (std::size_t i = from; i < from + digits; ++i) {
+            const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(ansi[i])));
+            value = (value << 4) | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+        }
+        return value;
+    };
     GUID guid{};
-    unsigned d2 = 0, d3 = 0, b[8] = {};
-    std::sscanf(ansi.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &guid.Data1, &d2, &d3, &b[0], &b[1],
-                &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]);
-    guid.Data2 = static_cast<WORD>(d2);
-    guid.Data3 = static_cast<WORD>(d3);
-    for (int i = 0; i < 8; ++i) {
-        guid.Data4[i] = static_cast<BYTE>(b[i]);
+    guid.Data1 = hex(1, 8);
+    guid.Data2 = static_cast<WORD>(hex(10, 4));
+    guid.Data3 = static_cast<WORD>(hex(15, 4));
+    const std::size_t bytePositions[8] = {20, 22, 25, 27, 29, 31, 33, 35};
+    for (std::size_t i = 0; i < 8; ++i) {
+        guid.Data4[i] = static_cast<BYTE>(hex(bytePositions[i], 2));
     }
     return guid;
 }
@@ -139,31 +147,31 @@ extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator
     return machine.AddDeviceSet(std::move(set));
 }
 
-extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, PSP_DEVINFO_DATA record)
+extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO deviceSet, DWORD memberIndex, PSP_DEVINFO_DATA deviceInfo)
 {
-    DeviceSet* devices = Machine().ResolveDeviceSet(set);
+    DeviceSet* devices = Machine().ResolveDeviceSet(deviceSet);
     if (devices == nullptr) {
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
-    if (record == nullptr) {
+    if (deviceInfo == nullptr) {
         return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     }
-    if (record->cbSize != sizeof(SP_DEVINFO_DATA)) {
+    if (deviceInfo->cbSize != sizeof(SP_DEVINFO_DATA)) {
         return FailWith(ERROR_INVALID_USER_BUFFER, FALSE);
     }
     if (memberIndex >= devices->devices.size()) {
         return FailWith(ERROR_NO_MORE_ITEMS, FALSE);
     }
-    record->ClassGuid = devices->devices[memberIndex].classGuid;
-    record->DevInst = memberIndex + 1;
-    record->Reserved = memberIndex + 1;
+    deviceInfo->ClassGuid = devices->devices[memberIndex].classGuid;
+    deviceInfo->DevInst = memberIndex + 1;
+    deviceInfo->Reserved = memberIndex + 1;
     return TRUE;
 }
 
-extern "C" BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR instanceId,
+extern "C" BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO deviceSet, PSP_DEVINFO_DATA deviceInfo, PSTR instanceId,
                                             DWORD instanceIdSize, PDWORD requiredSize)
 {
-    const Device* device = CheckedDevice(set, record);
+    const Device* device = CheckedDevice(deviceSet, deviceInfo);
     if (device == nullptr) {
         return FALSE;
     }
@@ -177,18 +185,19 @@ extern "C" BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA recor
     if (instanceId == nullptr && instanceIdSize != 0) {
         return FailWith(ERROR_INVALID_USER_BUFFER, FALSE);
     }
-    if (instanceIdSize < needed) {
+    if (instanceId == nullptr || instanceIdSize < needed) {
         return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
     }
     std::memcpy(instanceId, id.c_str(), needed);
     return TRUE;
 }
 
-extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
-                                                  PDWORD propertyRegDataType, PBYTE propertyBuffer,
-                                                  DWORD propertyBufferSize, PDWORD requiredSize)
+extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINFO_DATA deviceInfo,
+                                                  DWORD property, PDWORD propertyRegDataType,
+                                                  PBYTE propertyBuffer, DWORD propertyBufferSize,
+                                                  PDWORD requiredSize)
 {
-    const Device* device = CheckedDevice(set, record);
+    const Device* device = CheckedDevice(deviceSet, deviceInfo);
     if (device == nullptr) {
         return FALSE;
     }
@@ -226,11 +235,11 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA
     return TRUE;
 }
 
-extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DWORD /*hwProfile*/,
-                                     DWORD keyType, REGSAM access)
+extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA deviceInfo, DWORD scope,
+                                     DWORD /*hwProfile*/, DWORD keyType, REGSAM access)
 {
     const auto failed = static_cast<HKEY>(INVALID_HANDLE_VALUE);
-    const Device* device = CheckedDevice(set, record);
+    const Device* device = CheckedDevice(deviceSet, deviceInfo);
     if (device == nullptr) {
         return failed;
     }
@@ -261,9 +270,9 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWOR
     return machine.AddKey(std::move(key), access);
 }
 
-extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
+extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceSet)
 {
-    if (!Machine().DestroyDeviceSet(set)) {
+    if (!Machine().DestroyDeviceSet(deviceSet)) {
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
     return TRUE;

@@ -53,7 +53,8 @@ TEST(RegFile, ReadsEveryKindOfValue)
                      "   \"Indented\"=\"yes\"   \r\n"
                      "this line is neither a key nor a value and is passed over\r\n");
     EXPECT_EQ(Stored(""), "1:" + HexBytes(Utf16Bytes(std::string("default\0", 8))));
-    EXPECT_EQ(Stored("Quote\"d"), "1:" + HexBytes(Utf16Bytes(std::string("back\\slash \"quoted\" ; not a comment\0", 36))));
+    EXPECT_EQ(Stored("Quote\"d"),
+              "1:" + HexBytes(Utf16Bytes(std::string("back\\slash \"quoted\" ; not a comment\0", 36))));
     EXPECT_EQ(Stored("Dword"), "4:cd,ab,00,00");
     EXPECT_EQ(Stored("Short"), "4:07,00,00,00");
     EXPECT_EQ(Stored("Binary"), "3:00,ff,07");
@@ -73,20 +74,23 @@ TEST(RegFile, ReadsUtf16AndAnsiFilesAndAllLineEnds)
 
     // REGEDIT4 is 8-bit text in the ANSI code page, here with bare CR line ends; its hex(2) and
     // hex(7) strings are ANSI too, and get the terminator they lack.
-    sim::LoadMachine("  REGEDIT4\r\r[HKEY_CURRENT_USER\\Software\\T]\r\"Text\"=\"Caf\xE9\"\r\"Path\"=hex(2):25,41\r");
+    sim::LoadMachine(
+        "  REGEDIT4\r\r[HKEY_CURRENT_USER\\Software\\T]\r\"Text\"=\"Caf\xE9\"\r\"Path\"=hex(2):25,41\r");
     EXPECT_EQ(Stored("Text"), "1:43,00,61,00,66,00,e9,00,00,00");
     EXPECT_EQ(Stored("Path"), "2:25,00,41,00,00,00");
 
     // Version 5 keeps hex(2) bytes as they are written.
-    sim::LoadMachine("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\T]\n\"Path\"=hex(2):25,41\n");
+    sim::LoadMachine(
+        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\T]\n\"Path\"=hex(2):25,41\n");
     EXPECT_EQ(Stored("Path"), "2:25,41");
 }
 
 TEST(RegFile, DeletionsAndLaterFilesOverrideEarlierOnes)
 {
     sim::LoadMachine({
-        {"base.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n\"Keep\"=\"1\"\n\"Drop\"=\"2\"\n\"Change\"=\"3\"\n"
-                     "[HKCU\\Software\\Gone\\Deep]\n\"V\"=\"4\"\n"},
+        {"base.reg",
+         "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n\"Keep\"=\"1\"\n\"Drop\"=\"2\"\n\"Change\"=\"3\"\n"
+         "[HKCU\\Software\\Gone\\Deep]\n\"V\"=\"4\"\n"},
         {"patch.reg", "REGEDIT4\n[hkey_current_user\\SOFTWARE\\t]\n\"Drop\"=-\n\"change\"=dword:1\n"
                       "[-HKEY_CURRENT_USER\\Software\\Gone]\n\"Ignored\"=\"after a deleted key\"\n"
                       "[-HKEY_CURRENT_USER\\Software\\NeverWas]\n"},
@@ -106,10 +110,12 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
     const std::pair<std::string, std::string> cases[] = {
         {"", "m.reg:1: empty file"},
         {"\xFF\xFE", "m.reg:1: empty file"},
-        {"REGEDIT5\n", "m.reg:1: not a registry file: the first line must be \"Windows Registry Editor Version "
-                       "5.00\" or \"REGEDIT4\""},
-        {"W\0i\0n\0"s, "m.reg:1: not a registry file: the first line must be \"Windows Registry Editor Version "
-                        "5.00\" or \"REGEDIT4\""},
+        {"REGEDIT5\n",
+         "m.reg:1: not a registry file: the first line must be \"Windows Registry Editor Version "
+         "5.00\" or \"REGEDIT4\""},
+        {"W\0i\0n\0"s,
+         "m.reg:1: not a registry file: the first line must be \"Windows Registry Editor Version "
+         "5.00\" or \"REGEDIT4\""},
         {v5 + "\"v\"=\"1\"\n", "m.reg:2: value outside any key"},
         {v5 + "[HKEY_CURRENT_USER\\Software\n", "m.reg:2: key name lacks its closing \"]\""},
         {v5 + "[HKEY_NOWHERE\\Software]\n", "m.reg:2: unknown root key \"HKEY_NOWHERE\""},
@@ -129,11 +135,14 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
         {v5 + key + "\"v\"=str:\"a\"\n", "m.reg:3: unrecognised value data \"str:\"a\"\""},
         {v5 + key + "\"v\"=\n", "m.reg:3: unrecognised value data \"\""},
         {v5 + key + "\"v\"=hex:01,\\\n\n", "m.reg:4: hex data continues past the end of the file"},
-        {v5 + key + "\"v\"=hex:01,\\\n\"w\"=\"x\"\n", "m.reg:4: expected hex bytes after the line continuation"},
+        {v5 + key + "\"v\"=hex:01,\\\n\"w\"=\"x\"\n",
+         "m.reg:4: expected hex bytes after the line continuation"},
         {v5 + key + "\"v\"=\"a\0b\"\n"s, "m.reg:3: NUL character in the text"},
-        {v5 + key + "\"v\"=hex:" + std::string(100000, 'f') + "\n", "m.reg:3: invalid hex byte \"ffffffffffffffffffffffff...\""},
+        {v5 + key + "\"v\"=hex:" + std::string(100000, 'f') + "\n",
+         "m.reg:3: invalid hex byte \"ffffffffffffffffffffffff...\""},
         // The UTF-16 text stops halfway through a character.
-        {Utf16RegFile(v5 + key + "\"v\"=\"a\"\n").substr(0, 2 + 2 * 60 + 1), "m.reg:2: the file ends in the middle of a UTF-16 character"},
+        {Utf16RegFile(v5 + key + "\"v\"=\"a\"\n").substr(0, 2 + 2 * 60 + 1),
+         "m.reg:2: the file ends in the middle of a UTF-16 character"},
     };
     const std::string good = "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n\"Before\"=\"kept\"\n";
     for (const auto& [file, message] : cases) {

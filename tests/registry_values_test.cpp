@@ -11,7 +11,7 @@ namespace sim = simulated_windows;
 namespace {
 
 class RegistryValuesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         sim::LoadMachine("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Check]\n"
@@ -80,7 +80,8 @@ TEST_F(RegistryValuesTest, WritersStoreRegSzWithTheTerminatorCounted)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(CaptureStdout(c.store), "SetRegistryStringValue(): " + std::string(c.name) + ": " + c.text + "\n");
+        EXPECT_EQ(CaptureStdout(c.store),
+                  "SetRegistryStringValue(): " + std::string(c.name) + ": " + c.text + "\n");
 
         DWORD type = REG_NONE;
         char data[32] = {};
@@ -94,7 +95,8 @@ TEST_F(RegistryValuesTest, WritersStoreRegSzWithTheTerminatorCounted)
         // Stored as Windows keeps it: UTF-16LE with the terminator.
         const auto stored = sim::ReadStoredValue(HKEY_CURRENT_USER, "Software\\Check", c.name);
         ASSERT_TRUE(stored.has_value());
-        EXPECT_EQ(std::string(stored->data.begin(), stored->data.end()), Utf16Bytes(c.text + std::string(1, '\0')));
+        EXPECT_EQ(std::string(stored->data.begin(), stored->data.end()),
+                  Utf16Bytes(c.text + std::string(1, '\0')));
     }
 }
 

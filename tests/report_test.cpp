@@ -29,8 +29,9 @@ std::string ReportOf(const std::string& regFile)
 // One matching adapter whose driver key holds the given "DeviceName" value line.
 std::string MachineWithDeviceName(const std::string& deviceNameLine)
 {
-    return RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix +
-                                                      "\"\n\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n"),
+    return RegFile({NetAdapter("ROOT\\NET\\0000",
+                               "\"DeviceDesc\"=\"" + Prefix +
+                                   "\"\n\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n"),
                     NetDriverKey("0000", deviceNameLine)});
 }
 
@@ -47,8 +48,9 @@ std::string NameLines(const std::string& name)
 TEST(Report, NoMatchingAdapterPrintsNothing)
 {
     EXPECT_EQ(ReportOf(RegFile({})), "");
-    EXPECT_EQ(ReportOf(RegFile({NetAdapter("PCI\\VEN_1\\0", "\"DeviceDesc\"=\"Generic Ethernet\"\n" + Driver("0000")),
-                                NetDriverKey("0000", "\"DeviceName\"=\"x\"\n")})),
+    EXPECT_EQ(ReportOf(RegFile(
+                  {NetAdapter("PCI\\VEN_1\\0", "\"DeviceDesc\"=\"Generic Ethernet\"\n" + Driver("0000")),
+                   NetDriverKey("0000", "\"DeviceName\"=\"x\"\n")})),
               "");
 }
 
@@ -56,15 +58,20 @@ TEST(Report, SelectsByTheExactPrefixWithItsTwoSpaces)
 {
     const std::string machine = RegFile({
         NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + "\"\n" + Driver("0000")),
-        NetAdapter("ROOT\\NET\\0001", "\"DeviceDesc\"=\"Brenlok Hardware Abstraction Driver\"\n" + Driver("0000")),
-        NetAdapter("ROOT\\NET\\0002", "\"DeviceDesc\"=\" Brenlok Hardware Abstraction Driver\"\n" + Driver("0000")),
-        NetAdapter("ROOT\\NET\\0003", "\"DeviceDesc\"=\"  brenlok hardware abstraction driver\"\n" + Driver("0000")),
-        NetAdapter("ROOT\\NET\\0004", "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Drive\"\n" + Driver("0000")),
+        NetAdapter("ROOT\\NET\\0001",
+                   "\"DeviceDesc\"=\"Brenlok Hardware Abstraction Driver\"\n" + Driver("0000")),
+        NetAdapter("ROOT\\NET\\0002",
+                   "\"DeviceDesc\"=\" Brenlok Hardware Abstraction Driver\"\n" + Driver("0000")),
+        NetAdapter("ROOT\\NET\\0003",
+                   "\"DeviceDesc\"=\"  brenlok hardware abstraction driver\"\n" + Driver("0000")),
+        NetAdapter("ROOT\\NET\\0004",
+                   "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Drive\"\n" + Driver("0000")),
         NetAdapter("ROOT\\NET\\0005", "\"DeviceDesc\"=\"" + Prefix + " (port 2)\"\n" + Driver("0000")),
         NetDriverKey("0000", "\"DeviceName\"=\"eth\"\n"),
     });
     EXPECT_EQ(ReportOf(machine), "\n*   Brenlok Hardware Abstraction Driver\n" + NameLines("eth") +
-                                     "\n*   Brenlok Hardware Abstraction Driver (port 2)\n" + NameLines("eth"));
+                                     "\n*   Brenlok Hardware Abstraction Driver (port 2)\n" +
+                                     NameLines("eth"));
 }
 
 TEST(Report, BlocksFollowRegistryOrderWhateverTheFileOrder)
@@ -90,18 +97,23 @@ TEST(Report, BlocksFollowRegistryOrderWhateverTheFileOrder)
 TEST(Report, LocationAndUiNumberLinesAppearOnlyWhenRead)
 {
     const std::string machine = RegFile({
-        NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + " 1\"\n\"LocationInformation\"=\"slot 1\"\n" +
+        NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix +
+                                          " 1\"\n\"LocationInformation\"=\"slot 1\"\n" +
                                           "\"UINumber\"=dword:00000007\n" + Driver("0000")),
-        NetAdapter("ROOT\\NET\\0001", "\"DeviceDesc\"=\"" + Prefix + " 2\"\n\"UINumber\"=dword:00000000\n" + Driver("0000")),
-        NetAdapter("ROOT\\NET\\0002", "\"DeviceDesc\"=\"" + Prefix + " 3\"\n\"LocationInformation\"=\"\"\n" + Driver("0000")),
+        NetAdapter("ROOT\\NET\\0001",
+                   "\"DeviceDesc\"=\"" + Prefix + " 2\"\n\"UINumber\"=dword:00000000\n" + Driver("0000")),
+        NetAdapter("ROOT\\NET\\0002",
+                   "\"DeviceDesc\"=\"" + Prefix + " 3\"\n\"LocationInformation\"=\"\"\n" + Driver("0000")),
         NetAdapter("ROOT\\NET\\0003", "\"DeviceDesc\"=\"" + Prefix + " 4\"\n" + Driver("0000")),
         NetDriverKey("0000", "\"DeviceName\"=\"n\"\n"),
     });
     EXPECT_EQ(ReportOf(machine),
-              "\n*   Brenlok Hardware Abstraction Driver 1\nSPDRP_LOCATION_INFORMATION: slot 1\nSPDRP_UI_NUMBER: 7\n" +
-                  NameLines("n") + "\n*   Brenlok Hardware Abstraction Driver 2\nSPDRP_UI_NUMBER: 0\n" + NameLines("n") +
-                  "\n*   Brenlok Hardware Abstraction Driver 3\nSPDRP_LOCATION_INFORMATION: \n" + NameLines("n") +
-                  "\n*   Brenlok Hardware Abstraction Driver 4\n" + NameLines("n"));
+              "\n*   Brenlok Hardware Abstraction Driver 1\nSPDRP_LOCATION_INFORMATION: slot "
+              "1\nSPDRP_UI_NUMBER: 7\n" +
+                  NameLines("n") + "\n*   Brenlok Hardware Abstraction Driver 2\nSPDRP_UI_NUMBER: 0\n" +
+                  NameLines("n") +
+                  "\n*   Brenlok Hardware Abstraction Driver 3\nSPDRP_LOCATION_INFORMATION: \n" +
+                  NameLines("n") + "\n*   Brenlok Hardware Abstraction Driver 4\n" + NameLines("n"));
 }
 
 TEST(Report, UiNumbersPrintAsSignedDecimals)
@@ -115,24 +127,26 @@ TEST(Report, UiNumbersPrintAsSignedDecimals)
     };
     for (const auto& [data, printed] : cases) {
         SCOPED_TRACE(data);
-        const std::string machine =
-            RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + "\"\n\"UINumber\"=" + data + "\n")});
+        const std::string machine = RegFile({NetAdapter(
+            "ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + "\"\n\"UINumber\"=" + data + "\n")});
         EXPECT_EQ(ReportOf(machine), "\n*   Brenlok Hardware Abstraction Driver\nSPDRP_UI_NUMBER: " +
                                          std::string(printed) + "\nError: Failed to open Registry key!!\n");
     }
     // A number of more than four bytes cannot be read: the line is left out.
-    EXPECT_EQ(ReportOf(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix +
-                                                                  "\"\n\"UINumber\"=hex(b):01,00,00,00,00,00,00,00\n")})),
+    EXPECT_EQ(ReportOf(RegFile(
+                  {NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix +
+                                                     "\"\n\"UINumber\"=hex(b):01,00,00,00,00,00,00,00\n")})),
               "\n*   Brenlok Hardware Abstraction Driver\nError: Failed to open Registry key!!\n");
 }
 
 TEST(Report, AnAdapterWithoutDriverKeyEndsWithTheErrorLineAndTheScanGoesOn)
 {
-    const std::string noKey = "\n*   Brenlok Hardware Abstraction Driver\nError: Failed to open Registry key!!\n";
+    const std::string noKey =
+        "\n*   Brenlok Hardware Abstraction Driver\nError: Failed to open Registry key!!\n";
     const std::string machine = RegFile({
-        NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + "\"\n"),                       // no Driver value
-        NetAdapter("ROOT\\NET\\0001", "\"DeviceDesc\"=\"" + Prefix + "\"\n" + Driver("0009")),     // names no key
-        NetAdapter("ROOT\\NET\\0002", "\"DeviceDesc\"=\"" + Prefix + "\"\n\"Driver\"=\"\"\n"),    // empty
+        NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + "\"\n"), // no Driver value
+        NetAdapter("ROOT\\NET\\0001", "\"DeviceDesc\"=\"" + Prefix + "\"\n" + Driver("0009")), // names no key
+        NetAdapter("ROOT\\NET\\0002", "\"DeviceDesc\"=\"" + Prefix + "\"\n\"Driver\"=\"\"\n"), // empty
         NetAdapter("ROOT\\NET\\0003", "\"DeviceDesc\"=\"" + Prefix + "\"\n\"Driver\"=\"..\\\\..\\\\Enum\"\n"),
         NetAdapter("ROOT\\NET\\0004", "\"DeviceDesc\"=\"" + Prefix + "\"\n\"Driver\"=dword:00000000\n"),
         NetAdapter("ROOT\\NET\\0005", "\"DeviceDesc\"=\"" + Prefix + " last\"\n" + Driver("0000")),
@@ -151,7 +165,8 @@ TEST(Report, DeviceNameIsShownOnlyWhenReadWhole)
         std::string valueLine;
         std::string shown;
     } cases[] = {
-        {"99 characters fill the buffer with their terminator", "\"DeviceName\"=\"" + chars99 + "\"\n", chars99},
+        {"99 characters fill the buffer with their terminator", "\"DeviceName\"=\"" + chars99 + "\"\n",
+         chars99},
         {"100 characters do not fit", "\"DeviceName\"=\"" + chars100 + "\"\n", "\n"},
         {"no value", "\"Other\"=\"z\"\n", "\n"},
         {"empty string", "\"DeviceName\"=\"\"\n", ""},
@@ -170,10 +185,12 @@ TEST(Report, DeviceNameIsShownOnlyWhenReadWhole)
 TEST(Report, DeviceNameStoredWithoutTerminator)
 {
     // Fits with room to spare: read whole, and the reader terminates it.
-    EXPECT_EQ(ReportOf(MachineWithDeviceName("\"DeviceName\"=hex(1):" + HexBytes(Utf16Bytes(std::string(50, 'n'))) + "\n")),
+    EXPECT_EQ(ReportOf(MachineWithDeviceName(
+                  "\"DeviceName\"=hex(1):" + HexBytes(Utf16Bytes(std::string(50, 'n'))) + "\n")),
               "\n*   Brenlok Hardware Abstraction Driver\n" + NameLines(std::string(50, 'n')));
     // Fills all 100 bytes with no terminator: never shown, not even in part.
-    EXPECT_EQ(ReportOf(MachineWithDeviceName("\"DeviceName\"=hex(1):" + HexBytes(Utf16Bytes(std::string(100, 'm'))) + "\n")),
+    EXPECT_EQ(ReportOf(MachineWithDeviceName(
+                  "\"DeviceName\"=hex(1):" + HexBytes(Utf16Bytes(std::string(100, 'm'))) + "\n")),
               "\n*   Brenlok Hardware Abstraction Driver\n" + NameLines("\n"));
 }
 
@@ -187,7 +204,8 @@ TEST(Report, AFailedNameReadNeverShowsThePreviousAdaptersName)
         NetDriverKey("0001", ""),
         NetDriverKey("0002", "\"DeviceName\"=\"" + std::string(150, 'q') + "\"\n"),
     });
-    EXPECT_EQ(ReportOf(machine), "\n*   Brenlok Hardware Abstraction Driver 1\n" + NameLines("a rather long interface name") +
+    EXPECT_EQ(ReportOf(machine), "\n*   Brenlok Hardware Abstraction Driver 1\n" +
+                                     NameLines("a rather long interface name") +
                                      "\n*   Brenlok Hardware Abstraction Driver 2\n" + NameLines("\n") +
                                      "\n*   Brenlok Hardware Abstraction Driver 3\n" + NameLines("\n"));
 }
@@ -196,16 +214,20 @@ TEST(Report, PropertyBuffersAreNeverReadPastTheirCapacity)
 {
     const std::string tail(PROPERTY_BUFFER_SIZE - Prefix.size() - 1, 'd');
     // 2095 characters and the terminator fill the buffer exactly.
-    EXPECT_EQ(ReportOf(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + tail + "\"\n")})),
-              "\n* " + Prefix + tail + "\nError: Failed to open Registry key!!\n");
+    EXPECT_EQ(
+        ReportOf(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + tail + "\"\n")})),
+        "\n* " + Prefix + tail + "\nError: Failed to open Registry key!!\n");
     // One character more does not fit: the device is passed over.
-    EXPECT_EQ(ReportOf(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + tail + "d\"\n")})), "");
+    EXPECT_EQ(
+        ReportOf(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + tail + "d\"\n")})),
+        "");
 
     // 2096 bytes stored without a terminator are read, and printed without a byte more.
     const std::string location(PROPERTY_BUFFER_SIZE, 'L');
-    EXPECT_EQ(ReportOf(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=hex(1):" + HexBytes(Utf16Bytes(Prefix + tail + "d")) +
-                                                                  "\n\"LocationInformation\"=hex(1):" +
-                                                                  HexBytes(Utf16Bytes(location)) + "\n")})),
+    EXPECT_EQ(ReportOf(RegFile({NetAdapter(
+                  "ROOT\\NET\\0000",
+                  "\"DeviceDesc\"=hex(1):" + HexBytes(Utf16Bytes(Prefix + tail + "d")) +
+                      "\n\"LocationInformation\"=hex(1):" + HexBytes(Utf16Bytes(location)) + "\n")})),
               "\n* " + Prefix + tail + "d\nSPDRP_LOCATION_INFORMATION: " + location +
                   "\nError: Failed to open Registry key!!\n");
 }
@@ -219,7 +241,8 @@ TEST(Report, TextComesOutInTheAnsiCodePage)
         NetDriverKey("0000", "\"DeviceName\"=\"Señal€\"\n"));
     EXPECT_EQ(ReportOf(machine), "\n*   Brenlok Hardware Abstraction Driver \x96 Caf\xE9 O ?\n"
                                  "SPDRP_LOCATION_INFORMATION: \xC9metteur \xFF\n" +
-                                     NameLines("Se\xF1" "al\x80"));
+                                     NameLines("Se\xF1"
+                                               "al\x80"));
 }
 
 TEST(Report, PrintsNothingWhenTheDeviceSetCannotBeObtained)

@@ -20,7 +20,7 @@ const std::string TwoAdapters = RegFile({
 });
 
 class SetupApiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         sim::LoadMachine(TwoAdapters);
@@ -83,12 +83,14 @@ TEST_F(SetupApiTest, PropertiesReadTheInstanceKeyValues)
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 1, &record_));
     DWORD type = 0;
     DWORD required = 0;
-    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, nullptr, 0, &required));
+    EXPECT_FALSE(
+        SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, nullptr, 0, &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(required, 6u); // ANSI bytes of "Bogus" with its terminator
 
     BYTE text[6];
-    EXPECT_TRUE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, text, sizeof text, nullptr));
+    EXPECT_TRUE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, text, sizeof text,
+                                                  nullptr));
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_STREQ(reinterpret_cast<char*>(text), "Bogus");
 
@@ -101,7 +103,8 @@ TEST_F(SetupApiTest, PropertiesReadTheInstanceKeyValues)
     EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_LOCATION_INFORMATION, &type, text,
                                                    sizeof text, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
-    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, 0x7777, &type, text, sizeof text, nullptr));
+    EXPECT_FALSE(
+        SetupDiGetDeviceRegistryPropertyA(set_, &record_, 0x7777, &type, text, sizeof text, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_REG_PROPERTY);
 }
 
@@ -116,7 +119,8 @@ TEST_F(SetupApiTest, DriverKeyOpensFromTheDriverValueOrFails)
               ERROR_SUCCESS);
     EXPECT_STREQ(name, "Name");
     // Opened for reading only: storing is refused.
-    EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+              ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
 
@@ -124,7 +128,8 @@ TEST_F(SetupApiTest, DriverKeyOpensFromTheDriverValueOrFails)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
 
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 0, &record_));
-    EXPECT_EQ(SetupDiOpenDevRegKey(set_, &record_, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(SetupDiOpenDevRegKey(set_, &record_, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ),
+              INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_KEY_DOES_NOT_EXIST);
 }
 
@@ -146,13 +151,14 @@ TEST(SetupApi, ClassAndFlagsSelectTheSet)
 }
 
 class RegistryApiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
-        sim::LoadMachine(Utf16RegFile("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Check]\n"
-                                      "\"Greek\"=\"Ωmega\"\n"
-                                      "\"Unterminated\"=hex(1):61,00,62,00\n"
-                                      "\"Number\"=dword:01020304\n"));
+        sim::LoadMachine(
+            Utf16RegFile("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Check]\n"
+                         "\"Greek\"=\"Ωmega\"\n"
+                         "\"Unterminated\"=hex(1):61,00,62,00\n"
+                         "\"Number\"=dword:01020304\n"));
         ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\check", 0, KEY_READ, &key_), ERROR_SUCCESS);
     }
     void TearDown() override { RegCloseKey(key_); }
@@ -180,7 +186,8 @@ TEST_F(RegistryApiTest, TooSmallABufferIsLeftAsItWas)
 {
     char data[4] = {'z', 'z', 'z', 'z'};
     DWORD size = 3;
-    EXPECT_EQ(RegQueryValueExA(key_, "Greek", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size), ERROR_MORE_DATA);
+    EXPECT_EQ(RegQueryValueExA(key_, "Greek", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size),
+              ERROR_MORE_DATA);
     EXPECT_EQ(size, 6u);
     EXPECT_EQ(std::string(data, 4), "zzzz");
 }

@@ -33,7 +33,8 @@ std::string Slurp(const std::string& path)
 std::string TempPath(const std::string& name)
 {
     const char* dir = std::getenv("TMPDIR");
-    return std::string(dir != nullptr ? dir : "/tmp") + "/adapter_report_test_" + std::to_string(getpid()) + "_" + name;
+    return std::string(dir != nullptr ? dir : "/tmp") + "/adapter_report_test_" + std::to_string(getpid()) +
+           "_" + name;
 }
 
 std::string WriteFile(const std::string& name, const std::string& bytes)
@@ -75,35 +76,35 @@ ToolRun RunTool(const char* registry, std::vector<std::string> args = {})
     return run;
 }
 
-const std::string SampleReport = ADAPTER_REPORT_TRACED ?
-    "\n"
-    "*   Brenlok Hardware Abstraction Driver\n"
-    "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
-    "SPDRP_UI_NUMBER: 3\n"
-    "GetRegistryStringValue(): DeviceName: \\Device\\BrenlokHad0\n"
-    "Taldric Name: \\Device\\BrenlokHad0\n"
-    "\n"
-    "*   Brenlok Hardware Abstraction Driver #2\n"
-    "SPDRP_UI_NUMBER: -1\n"
-    "GetRegistryStringValue(): DeviceName: \\Device\\BrenlokHad1\n"
-    "Taldric Name: \\Device\\BrenlokHad1\n"
-    "\n"
-    "*   Brenlok Hardware Abstraction Driver #3\n"
-    "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
-    "Error: Failed to open Registry key!!\n" :
-    "\n"
-    "*   Brenlok Hardware Abstraction Driver\n"
-    "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
-    "SPDRP_UI_NUMBER: 3\n"
-    "Taldric Name: \\Device\\BrenlokHad0\n"
-    "\n"
-    "*   Brenlok Hardware Abstraction Driver #2\n"
-    "SPDRP_UI_NUMBER: -1\n"
-    "Taldric Name: \\Device\\BrenlokHad1\n"
-    "\n"
-    "*   Brenlok Hardware Abstraction Driver #3\n"
-    "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
-    "Error: Failed to open Registry key!!\n";
+const std::string SampleReport = ADAPTER_REPORT_TRACED
+                                     ? "\n"
+                                       "*   Brenlok Hardware Abstraction Driver\n"
+                                       "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
+                                       "SPDRP_UI_NUMBER: 3\n"
+                                       "GetRegistryStringValue(): DeviceName: \\Device\\BrenlokHad0\n"
+                                       "Taldric Name: \\Device\\BrenlokHad0\n"
+                                       "\n"
+                                       "*   Brenlok Hardware Abstraction Driver #2\n"
+                                       "SPDRP_UI_NUMBER: -1\n"
+                                       "GetRegistryStringValue(): DeviceName: \\Device\\BrenlokHad1\n"
+                                       "Taldric Name: \\Device\\BrenlokHad1\n"
+                                       "\n"
+                                       "*   Brenlok Hardware Abstraction Driver #3\n"
+                                       "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
+                                       "Error: Failed to open Registry key!!\n"
+                                     : "\n"
+                                       "*   Brenlok Hardware Abstraction Driver\n"
+                                       "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
+                                       "SPDRP_UI_NUMBER: 3\n"
+                                       "Taldric Name: \\Device\\BrenlokHad0\n"
+                                       "\n"
+                                       "*   Brenlok Hardware Abstraction Driver #2\n"
+                                       "SPDRP_UI_NUMBER: -1\n"
+                                       "Taldric Name: \\Device\\BrenlokHad1\n"
+                                       "\n"
+                                       "*   Brenlok Hardware Abstraction Driver #3\n"
+                                       "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
+                                       "Error: Failed to open Registry key!!\n";
 
 TEST(ToolProcess, ReportsTheSampleMachineAndIgnoresItsArguments)
 {
@@ -119,10 +120,12 @@ TEST(ToolProcess, LoadsTheNamedFilesInOrder)
 {
     const std::string machine = WriteFile(
         "machine.reg",
-        Utf16RegFile(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Driver\"\n"
-                                                            "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n"),
-                              NetDriverKey("0000", "\"DeviceName\"=\"before\"\n")})));
-    const std::string patch = WriteFile("patch.reg", "REGEDIT4\n" + NetDriverKey("0000", "\"DeviceName\"=\"after\"\n"));
+        Utf16RegFile(RegFile(
+            {NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Driver\"\n"
+                                           "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n"),
+             NetDriverKey("0000", "\"DeviceName\"=\"before\"\n")})));
+    const std::string patch =
+        WriteFile("patch.reg", "REGEDIT4\n" + NetDriverKey("0000", "\"DeviceName\"=\"after\"\n"));
     const ToolRun run = RunTool((machine + ":" + patch).c_str());
     const std::string trace = ADAPTER_REPORT_TRACED ? "GetRegistryStringValue(): DeviceName: after\n" : "";
     EXPECT_EQ(run.out, "\n*   Brenlok Hardware Abstraction Driver\n" + trace + "Taldric Name: after\n");
@@ -135,7 +138,8 @@ TEST(ToolProcess, LoadsTheNamedFilesInOrder)
 TEST(ToolProcess, RefusesAMachineItCannotLoadBeforeAnyReportLine)
 {
     const std::string good = WriteFile("good.reg", RegFile({}));
-    const std::string bad = WriteFile("bad.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"v\"=dword:xyz\n");
+    const std::string bad =
+        WriteFile("bad.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"v\"=dword:xyz\n");
     const std::string missing = TempPath("missing.reg");
     const std::pair<std::string, std::string> cases[] = {
         {good + ":" + bad, bad + ":4: dword value must be 1 to 8 hex digits\n"},

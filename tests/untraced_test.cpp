@@ -14,26 +14,28 @@ namespace {
 TEST(Untraced, ReportLeavesOutOnlyTheTraceLines)
 {
     sim::LoadMachine(sim::SampleMachineRegFile());
-    EXPECT_EQ(CaptureStdout(PrintAdapterReport), "\n"
-                                                 "*   Brenlok Hardware Abstraction Driver\n"
-                                                 "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
-                                                 "SPDRP_UI_NUMBER: 3\n"
-                                                 "Taldric Name: \\Device\\BrenlokHad0\n"
-                                                 "\n"
-                                                 "*   Brenlok Hardware Abstraction Driver #2\n"
-                                                 "SPDRP_UI_NUMBER: -1\n"
-                                                 "Taldric Name: \\Device\\BrenlokHad1\n"
-                                                 "\n"
-                                                 "*   Brenlok Hardware Abstraction Driver #3\n"
-                                                 "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
-                                                 "Error: Failed to open Registry key!!\n");
+    EXPECT_EQ(CaptureStdout(PrintAdapterReport),
+              "\n"
+              "*   Brenlok Hardware Abstraction Driver\n"
+              "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
+              "SPDRP_UI_NUMBER: 3\n"
+              "Taldric Name: \\Device\\BrenlokHad0\n"
+              "\n"
+              "*   Brenlok Hardware Abstraction Driver #2\n"
+              "SPDRP_UI_NUMBER: -1\n"
+              "Taldric Name: \\Device\\BrenlokHad1\n"
+              "\n"
+              "*   Brenlok Hardware Abstraction Driver #3\n"
+              "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
+              "Error: Failed to open Registry key!!\n");
 }
 
 TEST(Untraced, HelpersStillReadAndStore)
 {
     sim::LoadMachine("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Check]\n\"Text\"=\"abc\"\n");
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Check", 0, KEY_READ | KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Check", 0, KEY_READ | KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
     char buffer[16] = "\n";
     DWORD size = sizeof buffer;
     EXPECT_EQ(CaptureStdout([&] {
