@@ -36,8 +36,12 @@ int PropertyTextLength(const char* buffer)
     return static_cast<int>(strnlen(buffer, PROPERTY_BUFFER_SIZE));
 }
 
+// Reads a text property into a PROPERTY_BUFFER_SIZE buffer. The buffer is cleared first: the
+// read reports no length, and a value that is not a terminated string must not run on into
+// whatever the buffer held before.
 BOOL ReadTextProperty(HDEVINFO deviceSet, PSP_DEVINFO_DATA deviceInfo, DWORD property, char* buffer)
 {
+    memset(buffer, 0, PROPERTY_BUFFER_SIZE);
     return SetupDiGetDeviceRegistryPropertyA(deviceSet, deviceInfo, property, &PropertyDataType,
                                              reinterpret_cast<PBYTE>(buffer), PROPERTY_BUFFER_SIZE, nullptr);
 }

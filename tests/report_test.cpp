@@ -232,6 +232,22 @@ TEST(Report, PropertyBuffersAreNeverReadPastTheirCapacity)
                   "\nError: Failed to open Registry key!!\n");
 }
 
+TEST(Report, UnterminatedPropertiesNeverRunOnIntoEarlierBytes)
+{
+    // Binary values carry no terminator: what follows them in the buffer must not be shown, be it
+    // a longer description read before or a location buffer never written.
+    const std::string machine = RegFile({
+        NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + Prefix + " with a long tail\"\n"),
+        NetAdapter("ROOT\\NET\\0001", "\"DeviceDesc\"=hex:" + HexBytes(Prefix + " B") +
+                                          "\n\"LocationInformation\"=hex:4c,6f,63\n"),
+    });
+    EXPECT_EQ(ReportOf(machine), "\n*   Brenlok Hardware Abstraction Driver with a long tail\n"
+                                 "Error: Failed to open Registry key!!\n"
+                                 "\n*   Brenlok Hardware Abstraction Driver B\n"
+                                 "SPDRP_LOCATION_INFORMATION: Loc\n"
+                                 "Error: Failed to open Registry key!!\n");
+}
+
 TEST(Report, TextComesOutInTheAnsiCodePage)
 {
     const std::string machine = Utf16RegFile(
