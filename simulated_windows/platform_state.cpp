@@ -140,8 +140,13 @@ void LoadMachine(const std::vector<RegFileText>& files)
     for (const auto& file : files) {
         ImportRegFile(staged, file.bytes, file.name);
     }
+    LoadMachine(std::move(staged));
+}
+
+void LoadMachine(Registry registry)
+{
     Process& process = TheProcess();
-    process.state.registry = std::move(staged);
+    process.state.registry = std::move(registry);
     process.machineLoaded = true;
 }
 

@@ -27,6 +27,8 @@ struct RegFileText {
 // Throws RegFileError, and keeps the registry it had, when any file cannot be imported.
 void LoadMachine(const std::vector<RegFileText>& files);
 void LoadMachine(std::string_view regFileText);
+// Replaces the machine's registry with one built in code.
+void LoadMachine(Registry registry);
 
 // Reads each file and loads them as LoadMachine does. Throws RegFileError for a file that cannot
 // be read (line 0) or imported.
