@@ -32,8 +32,8 @@ std::u16string Widen(const std::string& ascii)
 // best-fit characters, and ones with no 1252 form at all.
 std::u16string Text(FuzzedDataProvider& input, std::size_t maxLength)
 {
-    static const char16_t alphabet[] = {u'a', u'Z', u' ', u'%', u's', u'n', u'\\', u'\0', u'\n',
-                                        u'\u00e9', u'\u20ac', u'\u03a9', u'\u4e2d', u'\xd83d'};
+    static const char16_t alphabet[] = {u'a',  u'Z',  u' ',      u'%',      u's',      u'n',      u'\\',
+                                        u'\0', u'\n', u'\u00e9', u'\u20ac', u'\u03a9', u'\u4e2d', u'\xd83d'};
     std::u16string text(input.ConsumeIntegralInRange<std::size_t>(0, maxLength), u'a');
     for (auto& c : text) {
         c = alphabet[input.ConsumeIntegralInRange<std::size_t>(0, sizeof alphabet / sizeof alphabet[0] - 1)];
@@ -50,9 +50,11 @@ std::size_t InterestingLength(FuzzedDataProvider& input)
 }
 
 // A value of any type; strings with or without their terminator.
-void SetValue(FuzzedDataProvider& input, sim::RegistryKey& key, const std::u16string& name, std::u16string text)
+void SetValue(FuzzedDataProvider& input, sim::RegistryKey& key, const std::u16string& name,
+              std::u16string text)
 {
-    const std::uint32_t types[] = {REG_SZ, REG_SZ, REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY, REG_DWORD, REG_QWORD, REG_NONE};
+    const std::uint32_t types[] = {REG_SZ,     REG_SZ,    REG_SZ,    REG_EXPAND_SZ, REG_MULTI_SZ,
+                                   REG_BINARY, REG_DWORD, REG_QWORD, REG_NONE};
     const std::uint32_t type = types[input.ConsumeIntegralInRange<std::size_t>(0, 8)];
     if (input.ConsumeBool()) {
         text.push_back(u'\0');
@@ -92,7 +94,8 @@ sim::Registry BuildMachine(FuzzedDataProvider& input)
                                   ->CreateSubkey(instances[input.ConsumeIntegralInRange(0, 3)]);
         switch (input.ConsumeIntegralInRange(0, 4)) {
         case 0: // another class
-            instance->SetValue(u"ClassGUID", REG_SZ, sim::Utf16ToBytes(u"{4d36e968-e325-11ce-bfc1-08002be10318}"));
+            instance->SetValue(u"ClassGUID", REG_SZ,
+                               sim::Utf16ToBytes(u"{4d36e968-e325-11ce-bfc1-08002be10318}"));
             break;
         case 1: // no class
             break;
@@ -120,7 +123,8 @@ sim::Registry BuildMachine(FuzzedDataProvider& input)
             SetValue(input, *instance, u"LocationInformation", location);
         }
         if (input.ConsumeBool()) {
-            const auto bytes = input.ConsumeBytes<unsigned char>(input.ConsumeIntegralInRange<std::size_t>(0, 6));
+            const auto bytes =
+                input.ConsumeBytes<unsigned char>(input.ConsumeIntegralInRange<std::size_t>(0, 6));
             instance->SetValue(u"UINumber", input.ConsumeBool() ? REG_DWORD : REG_BINARY, bytes);
         }
         switch (input.ConsumeIntegralInRange(0, 4)) {
@@ -130,9 +134,10 @@ sim::Registry BuildMachine(FuzzedDataProvider& input)
             SetValue(input, *instance, u"Driver", Text(input, 6));
             break;
         default:
-            instance->SetValue(u"Driver", REG_SZ,
-                               sim::Utf16ToBytes(NetClass + u"\\" + Widen("000" + std::to_string(input.ConsumeIntegralInRange(0, 6))) +
-                                                 u'\0'));
+            instance->SetValue(
+                u"Driver", REG_SZ,
+                sim::Utf16ToBytes(NetClass + u"\\" +
+                                  Widen("000" + std::to_string(input.ConsumeIntegralInRange(0, 6))) + u'\0'));
         }
     }
     return registry;
@@ -147,8 +152,8 @@ std::optional<std::string> Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD
         return std::nullopt;
     }
     std::string bytes(needed, '\0');
-    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, nullptr, reinterpret_cast<PBYTE>(bytes.data()),
-                                           needed, nullptr)) {
+    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, nullptr,
+                                           reinterpret_cast<PBYTE>(bytes.data()), needed, nullptr)) {
         return std::nullopt;
     }
     return bytes;
@@ -188,20 +193,22 @@ std::string ExpectedReport()
             std::memcpy(&number, uiNumber->data(), uiNumber->size());
             report += "SPDRP_UI_NUMBER: " + std::to_string(static_cast<std::int32_t>(number)) + "\n";
         }
-        HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ | KEY_SET_VALUE);
+        HKEY key =
+            SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ | KEY_SET_VALUE);
         if (key == INVALID_HANDLE_VALUE) {
             report += "Error: Failed to open Registry key!!\n";
             continue;
         }
         std::string name(4096, '\0');
         DWORD size = static_cast<DWORD>(name.size());
-        const bool read = RegQueryValueExA(key, "DeviceName", nullptr, nullptr, reinterpret_cast<LPBYTE>(name.data()),
-                                           &size) == ERROR_SUCCESS;
+        const bool read = RegQueryValueExA(key, "DeviceName", nullptr, nullptr,
+                                           reinterpret_cast<LPBYTE>(name.data()), &size) == ERROR_SUCCESS;
         name.resize(read ? size : 0);
         // Shown only when it ends inside the 100-byte buffer; otherwise the line-feed placeholder.
         const bool whole = read && size <= 100 && (name.find('\0') != std::string::npos || size < 100);
         const std::string shownName = whole ? UpToNul(name) : "\n";
-        report += "GetRegistryStringValue(): DeviceName: " + shownName + "\nTaldric Name: " + shownName + "\n";
+        report +=
+            "GetRegistryStringValue(): DeviceName: " + shownName + "\nTaldric Name: " + shownName + "\n";
         RegCloseKey(key);
     }
     SetupDiDestroyDeviceInfoList(set);

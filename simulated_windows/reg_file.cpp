@@ -11,6 +11,9 @@ namespace {
 const std::u16string_view Version5Header = u"Windows Registry Editor Version 5.00";
 const std::u16string_view Version4Header = u"REGEDIT4";
 
+// Windows refuses longer key names (registry element size limits).
+const std::size_t MaxKeyNameLength = 255;
+
 struct RootName {
     // cppcheck-suppress unusedStructMember ; compared in ReadKeyLine, which cppcheck misses
     std::u16string_view name;
@@ -237,6 +240,11 @@ class Importer {
         const KeyPath keyPath = SplitKeyPath(path);
         if (!keyPath.valid || (slash != std::u16string_view::npos && keyPath.names.empty())) {
             lines_.Fail("empty key name in " + Quoted(name));
+        }
+        for (const auto& keyName : keyPath.names) {
+            if (keyName.size() > MaxKeyNameLength) {
+                lines_.Fail("key name longer than 255 characters: " + Quoted(keyName));
+            }
         }
 
         inKey_ = true;

@@ -85,6 +85,15 @@ TEST(RegFile, ReadsUtf16AndAnsiFilesAndAllLineEnds)
     EXPECT_EQ(Stored("Path"), "2:25,41");
 }
 
+TEST(RegFile, AHugeLineIsReadWhole)
+{
+    const std::string text(20'000'000, 'h');
+    sim::LoadMachine("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n\"Huge\"=\"" + text + "\"\n");
+    const auto stored = sim::ReadStoredValue(HKEY_CURRENT_USER, "Software\\T", "Huge");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->data.size(), 2 * (text.size() + 1));
+}
+
 TEST(RegFile, DeletionsAndLaterFilesOverrideEarlierOnes)
 {
     sim::LoadMachine({
@@ -138,6 +147,11 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
         {v5 + key + "\"v\"=hex:01,\\\n\"w\"=\"x\"\n",
          "m.reg:4: expected hex bytes after the line continuation"},
         {v5 + key + "\"v\"=\"a\0b\"\n"s, "m.reg:3: NUL character in the text"},
+        {v5 + "[HKEY_CURRENT_USER\\" + std::string(256, 'k') + "]\n",
+         "m.reg:2: key name longer than 255 characters: \"kkkkkkkkkkkkkkkkkkkkkkkk...\""},
+        // Cut short in the middle of a line.
+        {v5 + key + "\"v\"=\"trunc", "m.reg:3: string lacks its closing quote"},
+        {v5 + "[HKEY_LOCAL_MACH", "m.reg:2: key name lacks its closing \"]\""},
         {v5 + key + "\"v\"=hex:" + std::string(100000, 'f') + "\n",
          "m.reg:3: invalid hex byte \"ffffffffffffffffffffffff...\""},
         // The UTF-16 text stops halfway through a character.
