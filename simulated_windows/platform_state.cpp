@@ -11,6 +11,7 @@ namespace simulated_windows {
 namespace {
 
 thread_local DWORD LastErrorCode = ERROR_SUCCESS;
+thread_local int PlatformCallDepth = 0;
 
 struct Process {
     PlatformState state;
@@ -61,6 +62,21 @@ PlatformState& Machine()
         LoadStartupMachine();
     }
     return process.state;
+}
+
+PlatformCall::PlatformCall()
+{
+    ++PlatformCallDepth;
+}
+
+PlatformCall::~PlatformCall()
+{
+    --PlatformCallDepth;
+}
+
+bool InPlatformCall()
+{
+    return PlatformCallDepth > 0;
 }
 
 ULONG_PTR PlatformState::NextHandle()

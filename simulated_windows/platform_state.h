@@ -54,6 +54,16 @@ class PlatformState {
 // The machine, loaded at the first call (see simulated_platform.h).
 PlatformState& Machine();
 
+// Marks a Windows function in progress on this thread for as long as it lives; every exported
+// function starts with one, so that heap use can be told apart (see InPlatformCall).
+class PlatformCall {
+  public:
+    PlatformCall();
+    ~PlatformCall();
+    PlatformCall(const PlatformCall&) = delete;
+    PlatformCall& operator=(const PlatformCall&) = delete;
+};
+
 // Sets the thread's last error and passes `result` through, for one-line failure returns.
 template <typename T> T FailWith(DWORD error, T result)
 {

@@ -66,6 +66,7 @@ LSTATUS UsableKey(HKEY key, REGSAM needed, const OpenKey*& open)
 
 extern "C" LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM access, PHKEY result)
 {
+    const PlatformCall call;
     return OpenSubkey(key, subKey, access, result, false, nullptr);
 }
 
@@ -73,12 +74,14 @@ extern "C" LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, 
                                    DWORD /*options*/, REGSAM access, void* /*securityAttributes*/,
                                    PHKEY result, LPDWORD disposition)
 {
+    const PlatformCall call;
     return OpenSubkey(key, subKey, access, result, true, disposition);
 }
 
 extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                     LPDWORD dataSize)
 {
+    const PlatformCall call;
     if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -114,6 +117,7 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
 extern "C" LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type,
                                   const BYTE* data, DWORD dataSize)
 {
+    const PlatformCall call;
     if (data == nullptr && dataSize != 0) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -133,6 +137,7 @@ extern "C" LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/
 
 extern "C" LSTATUS RegCloseKey(HKEY key)
 {
+    const PlatformCall call;
     const auto value = reinterpret_cast<ULONG_PTR>(key);
     if (value == 0) {
         return ERROR_INVALID_HANDLE;

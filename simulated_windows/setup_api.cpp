@@ -112,6 +112,7 @@ Device* CheckedDevice(HDEVINFO set, PSP_DEVINFO_DATA record)
 extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND /*parent*/,
                                          DWORD flags)
 {
+    const PlatformCall call;
     PlatformState& machine = Machine();
     if (machine.deviceSetFailure != ERROR_SUCCESS) {
         return FailWith(machine.deviceSetFailure, INVALID_HANDLE_VALUE);
@@ -149,6 +150,7 @@ extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator
 
 extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO deviceSet, DWORD memberIndex, PSP_DEVINFO_DATA deviceInfo)
 {
+    const PlatformCall call;
     DeviceSet* devices = Machine().ResolveDeviceSet(deviceSet);
     if (devices == nullptr) {
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
@@ -171,6 +173,7 @@ extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO deviceSet, DWORD memberIndex, PSP
 extern "C" BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO deviceSet, PSP_DEVINFO_DATA deviceInfo, PSTR instanceId,
                                             DWORD instanceIdSize, PDWORD requiredSize)
 {
+    const PlatformCall call;
     const Device* device = CheckedDevice(deviceSet, deviceInfo);
     if (device == nullptr) {
         return FALSE;
@@ -197,6 +200,7 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
                                                   PBYTE propertyBuffer, DWORD propertyBufferSize,
                                                   PDWORD requiredSize)
 {
+    const PlatformCall call;
     const Device* device = CheckedDevice(deviceSet, deviceInfo);
     if (device == nullptr) {
         return FALSE;
@@ -238,6 +242,7 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
 extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA deviceInfo, DWORD scope,
                                      DWORD /*hwProfile*/, DWORD keyType, REGSAM access)
 {
+    const PlatformCall call;
     const auto failed = static_cast<HKEY>(INVALID_HANDLE_VALUE);
     const Device* device = CheckedDevice(deviceSet, deviceInfo);
     if (device == nullptr) {
@@ -272,6 +277,7 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
 
 extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceSet)
 {
+    const PlatformCall call;
     if (!Machine().DestroyDeviceSet(deviceSet)) {
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }

@@ -49,6 +49,10 @@ struct HandleCounts {
 };
 HandleCounts Handles();
 
+// Whether this thread is inside one of the platform's Windows functions: what the heap is asked
+// for then is the platform's doing, not its caller's.
+bool InPlatformCall();
+
 // A value as the registry stores it: its type and raw bytes (strings as UTF-16LE).
 struct StoredValue {
     DWORD type = 0;
