@@ -364,35 +364,39 @@ class Importer {
         }
     }
 
-    Bytes ReadDword(Cursor& cursor)
+    // A number of 1 to 8 hex digits, or nullopt.
+    static std::optional<std::uint32_t> ReadHexNumber(Cursor& cursor)
     {
         std::uint32_t number = 0;
         std::size_t digits = 0;
-        while (!cursor.rest.empty() && HexDigit(cursor.rest.front()) >= 0) {
+        while (!cursor.rest.empty() && HexDigit(cursor.rest.front()) >= 0 && digits <= 8) {
             number = (number << 4) | static_cast<std::uint32_t>(HexDigit(cursor.rest.front()));
             cursor.rest.remove_prefix(1);
             ++digits;
         }
-        if (digits == 0 || digits > 8 || !cursor.AtEnd()) {
+        if (digits == 0 || digits > 8) {
+            return std::nullopt;
+        }
+        return number;
+    }
+
+    Bytes ReadDword(Cursor& cursor)
+    {
+        const auto number = ReadHexNumber(cursor);
+        if (!number || !cursor.AtEnd()) {
             lines_.Fail("dword value must be 1 to 8 hex digits");
         }
-        return Bytes{static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
-                     static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
+        return Bytes{static_cast<unsigned char>(*number), static_cast<unsigned char>(*number >> 8),
+                     static_cast<unsigned char>(*number >> 16), static_cast<unsigned char>(*number >> 24)};
     }
 
     std::uint32_t ReadHexType(Cursor& cursor)
     {
-        std::uint32_t type = 0;
-        std::size_t digits = 0;
-        while (!cursor.rest.empty() && HexDigit(cursor.rest.front()) >= 0) {
-            type = (type << 4) | static_cast<std::uint32_t>(HexDigit(cursor.rest.front()));
-            cursor.rest.remove_prefix(1);
-            ++digits;
-        }
-        if (digits == 0 || digits > 8 || !cursor.TakeIgnoringCase(u"):")) {
+        const auto type = ReadHexNumber(cursor);
+        if (!type || !cursor.TakeIgnoringCase(u"):")) {
             lines_.Fail("value type must be hex(N): with N 1 to 8 hex digits");
         }
-        return type;
+        return *type;
     }
 
     // Comma-separated bytes of one or two hex digits. A backslash at the end of a line carries

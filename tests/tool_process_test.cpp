@@ -76,35 +76,7 @@ ToolRun RunTool(const char* registry, std::vector<std::string> args = {})
     return run;
 }
 
-const std::string SampleReport = ADAPTER_REPORT_TRACED
-                                     ? "\n"
-                                       "*   Brenlok Hardware Abstraction Driver\n"
-                                       "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
-                                       "SPDRP_UI_NUMBER: 3\n"
-                                       "GetRegistryStringValue(): DeviceName: \\Device\\BrenlokHad0\n"
-                                       "Taldric Name: \\Device\\BrenlokHad0\n"
-                                       "\n"
-                                       "*   Brenlok Hardware Abstraction Driver #2\n"
-                                       "SPDRP_UI_NUMBER: -1\n"
-                                       "GetRegistryStringValue(): DeviceName: \\Device\\BrenlokHad1\n"
-                                       "Taldric Name: \\Device\\BrenlokHad1\n"
-                                       "\n"
-                                       "*   Brenlok Hardware Abstraction Driver #3\n"
-                                       "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
-                                       "Error: Failed to open Registry key!!\n"
-                                     : "\n"
-                                       "*   Brenlok Hardware Abstraction Driver\n"
-                                       "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
-                                       "SPDRP_UI_NUMBER: 3\n"
-                                       "Taldric Name: \\Device\\BrenlokHad0\n"
-                                       "\n"
-                                       "*   Brenlok Hardware Abstraction Driver #2\n"
-                                       "SPDRP_UI_NUMBER: -1\n"
-                                       "Taldric Name: \\Device\\BrenlokHad1\n"
-                                       "\n"
-                                       "*   Brenlok Hardware Abstraction Driver #3\n"
-                                       "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
-                                       "Error: Failed to open Registry key!!\n";
+const std::string SampleReport = SampleMachineReport(ADAPTER_REPORT_TRACED);
 
 TEST(ToolProcess, ReportsTheSampleMachineAndIgnoresItsArguments)
 {

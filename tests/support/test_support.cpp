@@ -79,6 +79,27 @@ std::string HexBytes(std::string_view bytes)
     return hex;
 }
 
+std::string SampleMachineReport(bool traced)
+{
+    auto name = [&](const std::string& text) {
+        return (traced ? "GetRegistryStringValue(): DeviceName: " + text + "\n" : "") +
+               "Taldric Name: " + text + "\n";
+    };
+    return "\n"
+           "*   Brenlok Hardware Abstraction Driver\n"
+           "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
+           "SPDRP_UI_NUMBER: 3\n" +
+           name("\\Device\\BrenlokHad0") +
+           "\n"
+           "*   Brenlok Hardware Abstraction Driver #2\n"
+           "SPDRP_UI_NUMBER: -1\n" +
+           name("\\Device\\BrenlokHad1") +
+           "\n"
+           "*   Brenlok Hardware Abstraction Driver #3\n"
+           "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
+           "Error: Failed to open Registry key!!\n";
+}
+
 std::string CaptureStdout(const std::function<void()>& action)
 {
     fflush(stdout);

@@ -30,6 +30,9 @@ std::string Utf16Bytes(std::string_view ascii);
 // `text` as hex bytes the way a .reg file writes them: "41,00,42,00".
 std::string HexBytes(std::string_view bytes);
 
+// The report of the sample machine built into the platform, with or without the trace lines.
+std::string SampleMachineReport(bool traced);
+
 // Everything `action` writes to standard output (C stdio and file descriptor 1 alike).
 std::string CaptureStdout(const std::function<void()>& action);
 
