@@ -13,8 +13,7 @@ const char AdapterDescriptionPrefix[] = "  Brenlok Hardware Abstraction Driver";
 
 namespace {
 
-// Program-wide buffers: they live for the whole run and keep their last contents between
-// adapters.
+// Program-wide buffers: they live for the whole run.
 char InstanceIdBuffer[PROPERTY_BUFFER_SIZE];
 char DescriptionBuffer[PROPERTY_BUFFER_SIZE];
 char PrefixWorkingCopy[PROPERTY_BUFFER_SIZE];
