@@ -91,9 +91,11 @@ const OpenKey* PlatformState::ResolveKey(HKEY key)
 {
     const auto value = reinterpret_cast<ULONG_PTR>(key);
     if (value >= 0x80000000 && value < 0x80000000 + Registry::RootCount) {
-        root_ = OpenKey{registry.Root(static_cast<std::uint32_t>(value - 0x80000000)), KEY_ALL_ACCESS};
-        if (root_.key) {
-            return &root_;
+        // Looked up afresh each time: loading a machine replaces the registry and its roots.
+        OpenKey& root = roots_[value - 0x80000000];
+        root = OpenKey{registry.Root(static_cast<std::uint32_t>(value - 0x80000000)), KEY_ALL_ACCESS};
+        if (root.key) {
+            return &root;
         }
     }
     const auto found = keys_.find(value);

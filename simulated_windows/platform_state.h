@@ -48,7 +48,7 @@ class PlatformState {
     ULONG_PTR nextHandle_ = 0x100;
     std::map<ULONG_PTR, OpenKey> keys_;
     std::map<ULONG_PTR, DeviceSet> deviceSets_;
-    OpenKey root_;
+    OpenKey roots_[Registry::RootCount]; // the predefined keys, open with every right
 };
 
 // The machine, loaded at the first call (see simulated_platform.h).
