@@ -43,7 +43,6 @@ class RegistryKey {
     const RegistryValue* FindValue(std::u16string_view name) const;
     void SetValue(std::u16string_view name, std::uint32_t type, Bytes data);
     void DeleteValue(std::u16string_view name);
-    const std::vector<RegistryValue>& Values() const { return values_; }
 
     bool Deleted() const { return deleted_; }
 
