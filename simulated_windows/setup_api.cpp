@@ -127,9 +127,10 @@ extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator
 
     DeviceSet set;
     const auto enumKey = FindKey(machine.registry.Root(LocalMachine), SplitKeyPath(EnumPath));
+    const std::u16string onlyEnumerator = enumerator != nullptr ? AnsiToUtf16(enumerator) : u"";
     for (const auto& enumeratorKey :
          enumKey ? enumKey->Subkeys() : std::vector<std::shared_ptr<RegistryKey>>{}) {
-        if (enumerator != nullptr && !NamesEqual(enumeratorKey->Name(), AnsiToUtf16(enumerator))) {
+        if (enumerator != nullptr && !NamesEqual(enumeratorKey->Name(), onlyEnumerator)) {
             continue;
         }
         for (const auto& deviceKey : enumeratorKey->Subkeys()) {
@@ -264,7 +265,8 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
         // The driver value names a key below Control\Class, as a path of names: ".." is a name
         // like any other, and an empty value names no key (Wine would open Class itself).
         const KeyPath driverPath = SplitKeyPath(*driver);
-        const auto classKey = FindKey(machine.registry.Root(LocalMachine), SplitKeyPath(ClassPath));
+        static const KeyPath classPath = SplitKeyPath(ClassPath); // split once, not per device
+        const auto classKey = FindKey(machine.registry.Root(LocalMachine), classPath);
         if (driverPath.valid && classKey) {
             key = FindKey(classKey, driverPath);
         }
