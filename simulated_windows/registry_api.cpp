@@ -14,19 +14,31 @@ std::u16string NameOf(LPCSTR name)
     return AnsiToUtf16(name != nullptr ? name : "");
 }
 
+// The open key behind a handle, once the handle, the key's existence and the access are checked.
+LSTATUS UsableKey(HKEY key, REGSAM needed, const OpenKey*& open)
+{
+    open = Machine().ResolveKey(key);
+    if (open == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (open->key->Deleted()) {
+        return ERROR_KEY_DELETED;
+    }
+    if ((open->access & needed) != needed) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
+}
+
 // Opens or creates `subKey` below `key` and hands back a new handle to it.
 LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool create, LPDWORD disposition)
 {
-    PlatformState& machine = Machine();
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    const OpenKey* base = machine.ResolveKey(key);
-    if (base == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (base->key->Deleted()) {
-        return ERROR_KEY_DELETED;
+    const OpenKey* base = nullptr;
+    if (const LSTATUS status = UsableKey(key, 0, base); status != ERROR_SUCCESS) {
+        return status;
     }
     const KeyPath path = SplitKeyPath(NameOf(subKey));
     if (!path.valid) {
@@ -42,23 +54,7 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
     if (!found) {
         return ERROR_FILE_NOT_FOUND;
     }
-    *result = machine.AddKey(std::move(found), access);
-    return ERROR_SUCCESS;
-}
-
-// The open key behind a handle, once the handle, the key's existence and the access are checked.
-LSTATUS UsableKey(HKEY key, REGSAM needed, const OpenKey*& open)
-{
-    open = Machine().ResolveKey(key);
-    if (open == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (open->key->Deleted()) {
-        return ERROR_KEY_DELETED;
-    }
-    if ((open->access & needed) != needed) {
-        return ERROR_ACCESS_DENIED;
-    }
+    *result = Machine().AddKey(std::move(found), access);
     return ERROR_SUCCESS;
 }
 
