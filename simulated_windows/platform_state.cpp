@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 
 namespace simulated_windows {
 namespace {
@@ -173,6 +172,34 @@ void LoadMachine(std::string_view regFileText)
     LoadMachine({RegFileText{"<text>", std::string(regFileText)}});
 }
 
+// The whole file. Read in one piece where its size is known, so that a large export is held once,
+// not in a growing buffer and a copy of it; a pipe or a device is read until it ends.
+std::string ReadWholeFile(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        throw RegFileError(path, 0, std::string("cannot be read: ") + std::strerror(errno));
+    }
+    std::string bytes;
+    std::error_code ignored;
+    const auto size = std::filesystem::file_size(path, ignored);
+    if (!ignored) {
+        bytes.resize(size);
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    }
+    char chunk[65536];
+    while (const std::size_t read = std::fread(chunk, 1, sizeof chunk, file)) {
+        bytes.append(chunk, read);
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
+    std::fclose(file);
+    if (failed) {
+        throw RegFileError(path, 0, std::string("cannot be read: ") + std::strerror(error));
+    }
+    return bytes;
+}
+
 void LoadMachineFromFiles(const std::vector<std::string>& paths)
 {
     std::vector<RegFileText> files;
@@ -180,12 +207,7 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths)
         if (path.empty()) {
             throw RegFileError("SIMULATED_REGISTRY", 0, "an empty file name in the list");
         }
-        std::ifstream stream(path, std::ios::binary);
-        std::ostringstream bytes;
-        if (!stream || !(bytes << stream.rdbuf())) {
-            throw RegFileError(path, 0, std::string("cannot be read: ") + std::strerror(errno));
-        }
-        files.push_back(RegFileText{path, bytes.str()});
+        files.push_back(RegFileText{path, ReadWholeFile(path)});
     }
     LoadMachine(files);
 }

@@ -82,7 +82,7 @@ class LineReader {
             text_ = AnsiToUtf16(bytes);
         }
         if (text_.empty()) {
-            Fail(1, "empty file");
+            Fail(1, "not a registry file: the file is empty");
         }
     }
 

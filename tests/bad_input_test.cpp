@@ -48,6 +48,13 @@ struct Situation {
     std::string report;
 };
 
+// The test's name already says which situation it is; without this GoogleTest appends the
+// parameter's bytes to every name.
+void PrintTo(const Situation& situation, std::ostream* out)
+{
+    *out << situation.what;
+}
+
 class BadInput : public ::testing::TestWithParam<Situation> {};
 
 TEST_P(BadInput, GivesItsOneReport)

@@ -117,8 +117,8 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
     const std::string v5 = "Windows Registry Editor Version 5.00\n";
     const std::string key = "[HKEY_CURRENT_USER\\Software\\T]\n";
     const std::pair<std::string, std::string> cases[] = {
-        {"", "m.reg:1: empty file"},
-        {"\xFF\xFE", "m.reg:1: empty file"},
+        {"", "m.reg:1: not a registry file: the file is empty"},
+        {"\xFF\xFE", "m.reg:1: not a registry file: the file is empty"},
         {"REGEDIT5\n",
          "m.reg:1: not a registry file: the first line must be \"Windows Registry Editor Version "
          "5.00\" or \"REGEDIT4\""},

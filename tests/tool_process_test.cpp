@@ -113,7 +113,11 @@ TEST(ToolProcess, RefusesAMachineItCannotLoadBeforeAnyReportLine)
     const std::string bad =
         WriteFile("bad.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"v\"=dword:xyz\n");
     const std::string missing = TempPath("missing.reg");
+    const std::string empty = WriteFile("empty.reg", "");
     const std::pair<std::string, std::string> cases[] = {
+        {empty, empty + ":1: not a registry file: the file is empty\n"},
+        {"/dev/null", "/dev/null:1: not a registry file: the file is empty\n"},
+        {"/", "/: cannot be read: Is a directory\n"},
         {good + ":" + bad, bad + ":4: dword value must be 1 to 8 hex digits\n"},
         {missing, missing + ": cannot be read: No such file or directory\n"},
         {"", "SIMULATED_REGISTRY: an empty file name in the list\n"},
@@ -127,6 +131,7 @@ TEST(ToolProcess, RefusesAMachineItCannotLoadBeforeAnyReportLine)
     }
     std::remove(good.c_str());
     std::remove(bad.c_str());
+    std::remove(empty.c_str());
 }
 
 } // namespace
