@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 #include <iterator>
 
@@ -67,11 +69,8 @@ std::string Utf16ToAnsi(std::u16string_view text)
     return ansi;
 }
 
-char16_t UpcaseForCompare(char16_t unit)
+char16_t UpcaseBeyondAscii(char16_t unit)
 {
-    if (unit < 0x80) {
-        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
-    }
     if ((unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) || (unit >= 0x3B1 && unit <= 0x3CB && unit != 0x3C2) ||
         (unit >= 0x430 && unit <= 0x44F)) {
         return static_cast<char16_t>(unit - 0x20);
@@ -92,22 +91,23 @@ char16_t UpcaseForCompare(char16_t unit)
     return unit;
 }
 
+// UTF-16LE is the host's own char16_t, so both directions are a copy.
+static_assert(std::endian::native == std::endian::little);
+
 std::u16string Utf16FromBytes(const unsigned char* bytes, std::size_t size)
 {
     std::u16string text(size / 2, u'\0');
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    if (!text.empty()) {
+        std::memcpy(text.data(), bytes, text.size() * 2);
     }
     return text;
 }
 
 Bytes Utf16ToBytes(std::u16string_view text)
 {
-    Bytes bytes;
-    bytes.reserve(text.size() * 2);
-    for (const char16_t unit : text) {
-        bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
-        bytes.push_back(static_cast<unsigned char>(unit >> 8));
+    Bytes bytes(text.size() * 2);
+    if (!bytes.empty()) {
+        std::memcpy(bytes.data(), text.data(), bytes.size());
     }
     return bytes;
 }

@@ -20,8 +20,16 @@ std::u16string AnsiToUtf16(std::string_view ansi);
 std::string Utf16ToAnsi(std::u16string_view text);
 
 // The upper case Windows compares registry names by, for ASCII, Latin-1, Latin Extended-A,
-// Greek and Cyrillic; other code units compare as they are.
-char16_t UpcaseForCompare(char16_t unit);
+// Greek and Cyrillic; other code units compare as they are. ASCII, nearly every name's every
+// character, is decided inline.
+char16_t UpcaseBeyondAscii(char16_t unit);
+inline char16_t UpcaseForCompare(char16_t unit)
+{
+    if (unit < 0x80) {
+        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+    }
+    return UpcaseBeyondAscii(unit);
+}
 
 // Converts between a UTF-16LE byte image and code units. An odd last byte is dropped.
 std::u16string Utf16FromBytes(const unsigned char* bytes, std::size_t size);

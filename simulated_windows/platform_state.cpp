@@ -1,10 +1,12 @@
 #include "simulated_windows/platform_state.h"
 
+#include "simulated_windows/mapped_file.h"
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 namespace simulated_windows {
 namespace {
@@ -17,11 +19,20 @@ struct Process {
     bool machineLoaded = false;
 };
 
+// Never destroyed, as a Windows process's memory is not taken apart at exit: nothing that runs
+// after main returns can fail, and a large machine costs no time to leave.
 Process& TheProcess()
 {
-    static Process process;
+    static Process& process = *new Process;
     return process;
 }
+
+// Windows has no SIGPIPE: a write to a pipe whose reader has gone fails, and the program goes on.
+// Set before main, so that it holds for every write the program makes.
+const bool BrokenPipesFailWrites = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
 
 std::vector<std::string> SplitList(const std::string& list)
 {
@@ -172,44 +183,21 @@ void LoadMachine(std::string_view regFileText)
     LoadMachine({RegFileText{"<text>", std::string(regFileText)}});
 }
 
-// The whole file. Read in one piece where its size is known, so that a large export is held once,
-// not in a growing buffer and a copy of it; a pipe or a device is read until it ends.
-std::string ReadWholeFile(const std::string& path)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        throw RegFileError(path, 0, std::string("cannot be read: ") + std::strerror(errno));
-    }
-    std::string bytes;
-    std::error_code ignored;
-    const auto size = std::filesystem::file_size(path, ignored);
-    if (!ignored) {
-        bytes.resize(size);
-        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    }
-    char chunk[65536];
-    while (const std::size_t read = std::fread(chunk, 1, sizeof chunk, file)) {
-        bytes.append(chunk, read);
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int error = errno;
-    std::fclose(file);
-    if (failed) {
-        throw RegFileError(path, 0, std::string("cannot be read: ") + std::strerror(error));
-    }
-    return bytes;
-}
-
 void LoadMachineFromFiles(const std::vector<std::string>& paths)
 {
-    std::vector<RegFileText> files;
+    std::vector<MappedFile> files;
     for (const auto& path : paths) {
         if (path.empty()) {
             throw RegFileError("SIMULATED_REGISTRY", 0, "an empty file name in the list");
         }
-        files.push_back(RegFileText{path, ReadWholeFile(path)});
+        files.emplace_back(path);
     }
-    LoadMachine(files);
+    Registry staged;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const MappedFile& file = files[i];
+        ImportRegFile(staged, file.Bytes(), paths[i], [&file](std::size_t done) { file.Release(done); });
+    }
+    LoadMachine(std::move(staged));
 }
 
 void FailDeviceSetRequests(DWORD error)

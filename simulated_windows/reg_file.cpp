@@ -2,7 +2,10 @@
 
 #include "simulated_windows/win32_api.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <optional>
 
 namespace simulated_windows {
@@ -65,49 +68,52 @@ std::string Quoted(std::u16string_view text)
     return out + "\"";
 }
 
-// Decodes the file to UTF-16 and splits it into lines, keeping line numbers.
+// Splits the file into lines and decodes each to UTF-16 as it is reached, keeping line numbers.
+// Only the current line is ever decoded, so a large export is not held twice.
 class LineReader {
   public:
-    LineReader(std::string_view bytes, const std::string& fileName) : fileName_(fileName)
+    LineReader(std::string_view bytes, const std::string& fileName, const ImportProgress& progress)
+        : fileName_(fileName), bytes_(bytes), progress_(progress)
     {
-        const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-                           static_cast<unsigned char>(bytes[1]) == 0xFE;
-        if (utf16) {
-            bytes.remove_prefix(2);
-            text_ = Utf16FromBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-            if (bytes.size() % 2 != 0) {
+        utf16_ = bytes_.size() >= 2 && static_cast<unsigned char>(bytes_[0]) == 0xFF &&
+                 static_cast<unsigned char>(bytes_[1]) == 0xFE;
+        if (utf16_) {
+            bytes_.remove_prefix(2);
+            markBytes_ = 2;
+            if (bytes_.size() % 2 != 0) {
                 Fail(LastLineNumber(), "the file ends in the middle of a UTF-16 character");
             }
-        } else {
-            text_ = AnsiToUtf16(bytes);
         }
-        if (text_.empty()) {
+        if (bytes_.empty()) {
             Fail(1, "not a registry file: the file is empty");
         }
     }
 
     unsigned LineNumber() const { return lineNumber_; }
 
-    // The next line without its line end, or nullopt at the end of the file.
+    // The next line without its line end, or nullopt at the end of the file. The view lasts
+    // until the next call.
     std::optional<std::u16string_view> Next()
     {
-        if (position_ >= text_.size()) {
+        if (position_ >= Units()) {
             return std::nullopt;
         }
-        const std::size_t end = text_.find_first_of(u"\r\n", position_);
-        const std::u16string_view line =
-            std::u16string_view(text_).substr(position_, end == std::u16string::npos ? end : end - position_);
-        position_ = end == std::u16string::npos ? text_.size() : end + 1;
-        if (end != std::u16string::npos && text_[end] == u'\r' && position_ < text_.size() &&
-            text_[position_] == u'\n') {
+        ReportProgress();
+        bool nul = false;
+        const std::size_t end = Decode(position_, nul);
+        position_ = end;
+        if (end < Units()) {
             ++position_;
+            if (Unit(end) == u'\r' && position_ < Units() && Unit(position_) == u'\n') {
+                ++position_;
+            }
         }
         ++lineNumber_;
         // The first line is the header, which a NUL can only spoil; text holds none.
-        if (lineNumber_ > 1 && line.find(u'\0') != std::u16string_view::npos) {
+        if (lineNumber_ > 1 && nul) {
             Fail("NUL character in the text");
         }
-        return line;
+        return std::u16string_view(line_);
     }
 
     [[noreturn]] void Fail(unsigned line, const std::string& reason) const
@@ -117,23 +123,72 @@ class LineReader {
     [[noreturn]] void Fail(const std::string& reason) const { Fail(lineNumber_, reason); }
 
   private:
-    unsigned LineNumberAt(std::size_t offset) const
+    std::size_t Units() const { return utf16_ ? bytes_.size() / 2 : bytes_.size(); }
+    // Tells the caller, every so often, how much of the file lies behind the reader.
+    void ReportProgress()
+    {
+        const std::size_t every = std::size_t{16} << 20;
+        const std::size_t done = markBytes_ + (utf16_ ? 2 * position_ : position_);
+        if (progress_ && done - reported_ >= every) {
+            progress_(done);
+            reported_ = done;
+        }
+    }
+    char16_t Unit(std::size_t i) const
+    {
+        if (!utf16_) {
+            return static_cast<unsigned char>(bytes_[i]); // line ends are ASCII in the code page
+        }
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes_[2 * i]) |
+                                     (static_cast<unsigned char>(bytes_[2 * i + 1]) << 8));
+    }
+    // Decodes the line that starts at `from` into line_ and returns where it ends; `nul` tells
+    // whether the line holds a NUL.
+    std::size_t Decode(std::size_t from, bool& nul)
+    {
+        if (!utf16_) {
+            const std::size_t end = std::min(bytes_.find_first_of("\r\n", from), bytes_.size());
+            const std::string_view text = bytes_.substr(from, end - from);
+            nul = text.find('\0') != std::string_view::npos;
+            line_ = AnsiToUtf16(text);
+            return end;
+        }
+        // The file's UTF-16LE is the host's own char16_t: a line is found and copied as it stands.
+        static_assert(std::endian::native == std::endian::little);
+        const char* units = bytes_.data();
+        std::size_t end = from;
+        for (const std::size_t count = Units(); end < count; ++end) {
+            char16_t unit = 0;
+            std::memcpy(&unit, units + 2 * end, 2);
+            if (unit == u'\r' || unit == u'\n') {
+                break;
+            }
+            nul = nul || unit == u'\0';
+        }
+        line_.resize(end - from);
+        std::memcpy(line_.data(), units + 2 * from, 2 * (end - from));
+        return end;
+    }
+    unsigned LastLineNumber() const
     {
         unsigned line = 1;
-        for (std::size_t i = 0; i < offset; ++i) {
-            if (text_[i] == u'\n' ||
-                (text_[i] == u'\r' && (i + 1 >= text_.size() || text_[i + 1] != u'\n'))) {
+        for (std::size_t i = 0; i < Units(); ++i) {
+            if (Unit(i) == u'\n' || (Unit(i) == u'\r' && (i + 1 >= Units() || Unit(i + 1) != u'\n'))) {
                 ++line;
             }
         }
         return line;
     }
-    unsigned LastLineNumber() const { return LineNumberAt(text_.size()); }
 
     const std::string& fileName_;
-    std::u16string text_;
-    std::size_t position_ = 0;
+    std::string_view bytes_; // after any byte-order mark
+    std::size_t markBytes_ = 0;
+    const ImportProgress& progress_;
+    std::size_t reported_ = 0;
+    bool utf16_ = false;
+    std::size_t position_ = 0; // in code units of the file's encoding
     unsigned lineNumber_ = 0;
+    std::u16string line_;
 };
 
 // A cursor over the rest of one line.
@@ -164,8 +219,9 @@ struct Cursor {
 
 class Importer {
   public:
-    Importer(Registry& registry, std::string_view bytes, const std::string& fileName)
-        : registry_(registry), lines_(bytes, fileName)
+    Importer(Registry& registry, std::string_view bytes, const std::string& fileName,
+             const ImportProgress& progress)
+        : registry_(registry), lines_(bytes, fileName, progress)
     {
     }
 
@@ -237,9 +293,13 @@ class Importer {
         if (!root) {
             lines_.Fail("unknown root key " + Quoted(rootName));
         }
-        const KeyPath keyPath = SplitKeyPath(path);
+        SplitKeyPath(path, keyPath_);
+        const KeyPath& keyPath = keyPath_;
         if (!keyPath.valid || (slash != std::u16string_view::npos && keyPath.names.empty())) {
             lines_.Fail("empty key name in " + Quoted(name));
+        }
+        if (keyPath.names.size() > MaxKeyDepth) {
+            lines_.Fail("key nested more than 512 levels deep");
         }
         for (const auto& keyName : keyPath.names) {
             if (keyName.size() > MaxKeyNameLength) {
@@ -248,10 +308,14 @@ class Importer {
         }
 
         inKey_ = true;
+        if (key_) {
+            key_->ShrinkToFit(); // a file gives each key's values together
+        }
         if (!remove) {
-            key_ = CreateKey(root, keyPath);
+            key_ = OpenPath(root, keyPath);
             return;
         }
+        openPath_.clear(); // the deletion may take keys on it out of the tree
         if (keyPath.names.empty()) {
             lines_.Fail("a root key cannot be deleted");
         }
@@ -262,6 +326,27 @@ class Importer {
         }
         // regedit opens no key after a deletion: the values that follow are passed over.
         key_ = nullptr;
+    }
+
+    // The key at `path` below `root`, created with any missing parents. Exports list keys in tree
+    // order, so the walk starts from the deepest key that the previous key line shares.
+    std::shared_ptr<RegistryKey> OpenPath(const std::shared_ptr<RegistryKey>& root, const KeyPath& path)
+    {
+        std::size_t shared = 0;
+        if (openRoot_ == root) {
+            while (shared < openPath_.size() && shared < path.names.size() &&
+                   NamesEqual(openPath_[shared]->Name(), path.names[shared])) {
+                ++shared;
+            }
+        }
+        openRoot_ = root;
+        openPath_.resize(shared);
+        std::shared_ptr<RegistryKey> key = shared == 0 ? root : openPath_.back();
+        for (std::size_t i = shared; i < path.names.size(); ++i) {
+            key = key->CreateSubkey(path.names[i]);
+            openPath_.push_back(key);
+        }
+        return key;
     }
 
     void ReadValueLine(Cursor& cursor)
@@ -334,6 +419,10 @@ class Importer {
     {
         std::u16string text;
         while (true) {
+            // Plain text up to the next quote or escape goes in whole.
+            const std::size_t plain = std::min(cursor.rest.find_first_of(u"\"\\"), cursor.rest.size());
+            text.append(cursor.rest.substr(0, plain));
+            cursor.rest.remove_prefix(plain);
             if (cursor.rest.empty()) {
                 lines_.Fail(unterminated);
             }
@@ -453,6 +542,10 @@ class Importer {
     bool version4_ = false;
     bool inKey_ = false;
     std::shared_ptr<RegistryKey> key_;
+    KeyPath keyPath_; // the last key line's, kept for its strings
+    // The keys from openRoot_ down to the last key a key line opened.
+    std::shared_ptr<RegistryKey> openRoot_;
+    std::vector<std::shared_ptr<RegistryKey>> openPath_;
 };
 
 } // namespace
@@ -464,9 +557,10 @@ RegFileError::RegFileError(const std::string& file, unsigned line, const std::st
 {
 }
 
-void ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName)
+void ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName,
+                   const ImportProgress& progress)
 {
-    Importer(registry, fileBytes, fileName).Run();
+    Importer(registry, fileBytes, fileName, progress).Run();
 }
 
 } // namespace simulated_windows

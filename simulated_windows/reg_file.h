@@ -3,6 +3,7 @@
 
 #include "simulated_windows/registry.h"
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,11 +24,15 @@ class RegFileError : public std::runtime_error {
     std::string reason_;
 };
 
+// Called now and then with how many of the file's bytes the import has passed for good.
+using ImportProgress = std::function<void(std::size_t bytesDone)>;
+
 // Applies one file's keys, values and deletions to `registry`, in file order, as `regedit /S`
 // would. Accepts "Windows Registry Editor Version 5.00" and "REGEDIT4" files, UTF-16LE with a
 // byte-order mark or 8-bit text in the ANSI code page, with CRLF, LF or CR line ends. Throws
 // RegFileError at the first fault; the registry may then hold part of the file, so callers import
 // into a registry of their own and keep it only when every file went in.
-void ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName);
+void ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName,
+                   const ImportProgress& progress = {});
 
 } // namespace simulated_windows

@@ -1,6 +1,7 @@
 #include "simulated_windows/registry.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace simulated_windows {
 namespace {
@@ -30,99 +31,189 @@ Bytes AnsiData(const RegistryValue& value)
 
 bool NamesEqual(std::u16string_view a, std::u16string_view b)
 {
+    if (a == b) {
+        return true; // the common case, and a plain comparison
+    }
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
                return UpcaseForCompare(x) == UpcaseForCompare(y);
            });
 }
 
+bool KeyNameLess::operator()(std::u16string_view a, std::u16string_view b) const
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+        return UpcaseForCompare(x) < UpcaseForCompare(y);
+    });
+}
+bool KeyNameLess::operator()(const std::shared_ptr<RegistryKey>& a, const std::shared_ptr<RegistryKey>& b) const
+{
+    return (*this)(a->Name(), b->Name());
+}
+bool KeyNameLess::operator()(const std::shared_ptr<RegistryKey>& a, std::u16string_view b) const
+{
+    return (*this)(a->Name(), b);
+}
+bool KeyNameLess::operator()(std::u16string_view a, const std::shared_ptr<RegistryKey>& b) const
+{
+    return (*this)(a, b->Name());
+}
+
+RegistryKey::~RegistryKey()
+{
+    // Children whose last owner this is are emptied before they go, so no destructor below
+    // has anything left to recurse into.
+    std::vector<std::shared_ptr<RegistryKey>> pending;
+    auto adopt = [&](RegistryKey& key) {
+        if (!key.subkeys_) {
+            return;
+        }
+        while (!key.subkeys_->empty()) {
+            pending.push_back(std::move(key.subkeys_->extract(key.subkeys_->begin()).value()));
+        }
+    };
+    adopt(*this);
+    while (!pending.empty()) {
+        const std::shared_ptr<RegistryKey> key = std::move(pending.back());
+        pending.pop_back();
+        if (key.use_count() == 1) {
+            adopt(*key);
+        }
+    }
+}
+
 std::shared_ptr<RegistryKey> RegistryKey::FindSubkey(std::u16string_view name) const
 {
-    const auto found = subkeys_.find(Upcased(name));
-    return found == subkeys_.end() ? nullptr : found->second;
+    if (!subkeys_) {
+        return nullptr;
+    }
+    const auto found = subkeys_->find(name);
+    return found == subkeys_->end() ? nullptr : *found;
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::CreateSubkey(std::u16string_view name)
 {
-    auto& slot = subkeys_[Upcased(name)];
-    if (!slot) {
-        slot = std::make_shared<RegistryKey>(std::u16string(name));
+    if (!subkeys_) {
+        subkeys_ = std::make_unique<SubkeySet>();
     }
-    return slot;
+    // Files and hives give subkeys in order, so a new name most often goes last.
+    if (subkeys_->empty() || KeyNameLess()(*subkeys_->rbegin(), name)) {
+        return *subkeys_->emplace_hint(subkeys_->end(), std::make_shared<RegistryKey>(std::u16string(name)));
+    }
+    const auto found = subkeys_->lower_bound(name);
+    if (found != subkeys_->end() && NamesEqual((*found)->Name(), name)) {
+        return *found;
+    }
+    return *subkeys_->emplace_hint(found, std::make_shared<RegistryKey>(std::u16string(name)));
 }
 
 void RegistryKey::DeleteSubkey(std::u16string_view name)
 {
-    const auto found = subkeys_.find(Upcased(name));
-    if (found != subkeys_.end()) {
-        found->second->MarkDeleted();
-        subkeys_.erase(found);
+    if (subkeys_) {
+        if (const auto found = subkeys_->find(name); found != subkeys_->end()) {
+            subkeys_->erase(found);
+        }
     }
 }
 
 std::vector<std::shared_ptr<RegistryKey>> RegistryKey::Subkeys() const
 {
-    std::vector<std::shared_ptr<RegistryKey>> keys(subkeys_.size());
-    std::transform(subkeys_.begin(), subkeys_.end(), keys.begin(),
-                   [](const auto& entry) { return entry.second; });
-    return keys;
+    if (!subkeys_) {
+        return {};
+    }
+    return {subkeys_->begin(), subkeys_->end()};
 }
 
-void RegistryKey::MarkDeleted()
+std::size_t RegistryKey::FindSlot(std::u16string_view name) const
 {
-    deleted_ = true;
-    for (auto& entry : subkeys_) {
-        entry.second->MarkDeleted();
+    if (index_) {
+        const auto found = index_->find(Upcased(name));
+        return found == index_->end() ? values_.size() : found->second;
+    }
+    const auto found = std::find_if(values_.begin(), values_.end(),
+                                    [&](const RegistryValue& value) { return NamesEqual(value.name, name); });
+    return static_cast<std::size_t>(found - values_.begin());
+}
+
+void RegistryKey::BuildIndex()
+{
+    index_ = std::make_unique<std::unordered_map<std::u16string, std::size_t>>();
+    for (std::size_t slot = 0; slot < values_.size(); ++slot) {
+        index_->emplace(Upcased(values_[slot].name), slot);
     }
 }
 
 const RegistryValue* RegistryKey::FindValue(std::u16string_view name) const
 {
-    const auto found = std::find_if(values_.begin(), values_.end(),
-                                    [&](const RegistryValue& v) { return NamesEqual(v.name, name); });
-    return found == values_.end() ? nullptr : &*found;
+    const std::size_t slot = FindSlot(name);
+    return slot == values_.size() ? nullptr : &values_[slot];
 }
 
 void RegistryKey::SetValue(std::u16string_view name, std::uint32_t type, Bytes data)
 {
     // An existing value keeps its place (and its name's spelling), as on Windows.
-    const auto existing = std::find_if(values_.begin(), values_.end(),
-                                       [&](const RegistryValue& v) { return NamesEqual(v.name, name); });
-    if (existing == values_.end()) {
-        values_.push_back(RegistryValue{std::u16string(name), type, std::move(data)});
+    if (const std::size_t slot = FindSlot(name); slot != values_.size()) {
+        values_[slot].type = type;
+        values_[slot].data = std::move(data);
         return;
     }
-    existing->type = type;
-    existing->data = std::move(data);
+    values_.push_back(RegistryValue{std::u16string(name), type, std::move(data)});
+    // A scan beats a hash for the handful of values most keys have.
+    const std::size_t scannedUpTo = 16;
+    if (index_) {
+        index_->emplace(Upcased(name), values_.size() - 1);
+    } else if (values_.size() > scannedUpTo) {
+        BuildIndex();
+    }
 }
 
 void RegistryKey::DeleteValue(std::u16string_view name)
 {
-    std::erase_if(values_, [&](const RegistryValue& v) { return NamesEqual(v.name, name); });
+    const std::size_t slot = FindSlot(name);
+    if (slot == values_.size()) {
+        return;
+    }
+    if (!index_) {
+        values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(slot)); // a short scan's worth
+        return;
+    }
+    index_->erase(Upcased(name));
+    values_[slot] = RegistryValue{};
+}
+
+void SplitKeyPath(std::u16string_view path, KeyPath& into)
+{
+    into.valid = true;
+    std::size_t count = 0;
+    if (!path.empty() && path.back() == u'\\') {
+        path.remove_suffix(1);
+    }
+    for (std::size_t start = 0; !path.empty();) {
+        const std::size_t end = path.find(u'\\', start);
+        const std::u16string_view name = path.substr(start, end - start);
+        if (name.empty()) {
+            into.valid = false;
+            break;
+        }
+        // The strings of a reused path are assigned to, not made anew.
+        if (count < into.names.size()) {
+            into.names[count].assign(name);
+        } else {
+            into.names.emplace_back(name);
+        }
+        ++count;
+        if (end == std::u16string_view::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    into.names.resize(into.valid ? count : 0);
 }
 
 KeyPath SplitKeyPath(std::u16string_view path)
 {
     KeyPath result;
-    if (!path.empty() && path.back() == u'\\') {
-        path.remove_suffix(1);
-    }
-    if (path.empty()) {
-        return result;
-    }
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = path.find(u'\\', start);
-        const std::u16string_view name = path.substr(start, end - start);
-        if (name.empty()) {
-            result.valid = false;
-            return result;
-        }
-        result.names.emplace_back(name);
-        if (end == std::u16string_view::npos) {
-            return result;
-        }
-        start = end + 1;
-    }
+    SplitKeyPath(path, result);
+    return result;
 }
 
 std::shared_ptr<RegistryKey> FindKey(const std::shared_ptr<RegistryKey>& from, const KeyPath& path)

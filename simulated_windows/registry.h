@@ -5,10 +5,11 @@
 #include "simulated_windows/code_page.h"
 
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace simulated_windows {
@@ -25,9 +26,25 @@ bool IsStringType(std::uint32_t type);
 // anything else as stored.
 Bytes AnsiData(const RegistryValue& value);
 
+class RegistryKey;
+
+// Orders keys by their names compared case-insensitively, as Windows enumerates subkeys; also
+// finds a key by a name alone.
+struct KeyNameLess {
+    using is_transparent = void;
+    bool operator()(std::u16string_view a, std::u16string_view b) const;
+    bool operator()(const std::shared_ptr<RegistryKey>& a, const std::shared_ptr<RegistryKey>& b) const;
+    bool operator()(const std::shared_ptr<RegistryKey>& a, std::u16string_view b) const;
+    bool operator()(std::u16string_view a, const std::shared_ptr<RegistryKey>& b) const;
+};
+
 class RegistryKey {
   public:
     explicit RegistryKey(std::u16string name) : name_(std::move(name)) {}
+    // Releases the tree below without recursing: a tree may be as deep as its input makes it.
+    ~RegistryKey();
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
 
     const std::u16string& Name() const { return name_; }
 
@@ -35,7 +52,7 @@ class RegistryKey {
     std::shared_ptr<RegistryKey> FindSubkey(std::u16string_view name) const;
     // The existing subkey of that name, or a new one.
     std::shared_ptr<RegistryKey> CreateSubkey(std::u16string_view name);
-    // Removes the subkey and everything under it; open handles to them see the keys as deleted.
+    // Removes the subkey and everything under it.
     void DeleteSubkey(std::u16string_view name);
     // Subkeys in enumeration order.
     std::vector<std::shared_ptr<RegistryKey>> Subkeys() const;
@@ -44,16 +61,27 @@ class RegistryKey {
     void SetValue(std::u16string_view name, std::uint32_t type, Bytes data);
     void DeleteValue(std::u16string_view name);
 
-    bool Deleted() const { return deleted_; }
+    // Gives back the room kept for values yet to come: a loader calls it when it leaves a key.
+    void ShrinkToFit() { values_.shrink_to_fit(); }
 
   private:
-    void MarkDeleted();
+    using SubkeySet = std::set<std::shared_ptr<RegistryKey>, KeyNameLess>;
+
+    // The position of the live value of that name, or values_.size().
+    std::size_t FindSlot(std::u16string_view name) const;
+    void BuildIndex();
 
     std::u16string name_;
-    bool deleted_ = false;
-    std::map<std::u16string, std::shared_ptr<RegistryKey>> subkeys_; // by upper-cased name
-    std::vector<RegistryValue> values_;
+    std::unique_ptr<SubkeySet> subkeys_; // null until the first subkey
+    std::vector<RegistryValue> values_; // in creation order
+    // Upper-cased name to position, only for a key with many values: it finds one by hashing, not
+    // by a scan, and a value deleted from it leaves an unindexed gap, so that deleting is not
+    // linear in the key's size either. Most keys have a handful and do without its memory.
+    std::unique_ptr<std::unordered_map<std::u16string, std::size_t>> index_;
 };
+
+// Windows refuses keys nested deeper than this below their root key.
+inline constexpr std::size_t MaxKeyDepth = 512;
 
 // Splits a path at its backslashes. A path is invalid (`valid` false) when it
 // begins with a backslash or has an empty name inside; one trailing backslash is allowed.
@@ -62,6 +90,8 @@ struct KeyPath {
     std::vector<std::u16string> names;
 };
 KeyPath SplitKeyPath(std::u16string_view path);
+// The same into an existing KeyPath, reusing its strings: for a loader that splits a path a line.
+void SplitKeyPath(std::u16string_view path, KeyPath& into);
 
 // The key at `path` below `from`, or nullptr.
 std::shared_ptr<RegistryKey> FindKey(const std::shared_ptr<RegistryKey>& from, const KeyPath& path);

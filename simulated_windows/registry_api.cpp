@@ -14,15 +14,12 @@ std::u16string NameOf(LPCSTR name)
     return AnsiToUtf16(name != nullptr ? name : "");
 }
 
-// The open key behind a handle, once the handle, the key's existence and the access are checked.
+// The open key behind a handle, once the handle and the access are checked.
 LSTATUS UsableKey(HKEY key, REGSAM needed, const OpenKey*& open)
 {
     open = Machine().ResolveKey(key);
     if (open == nullptr) {
         return ERROR_INVALID_HANDLE;
-    }
-    if (open->key->Deleted()) {
-        return ERROR_KEY_DELETED;
     }
     if ((open->access & needed) != needed) {
         return ERROR_ACCESS_DENIED;

@@ -214,8 +214,7 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
     if (propertyBuffer == nullptr && propertyBufferSize != 0) {
         return FailWith(ERROR_INVALID_DATA, FALSE);
     }
-    const RegistryValue* value =
-        device->instanceKey->Deleted() ? nullptr : device->instanceKey->FindValue(known->valueName);
+    const RegistryValue* value = device->instanceKey->FindValue(known->valueName);
     if (value == nullptr) {
         return FailWith(ERROR_INVALID_DATA, FALSE);
     }
@@ -271,7 +270,7 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
             key = FindKey(classKey, driverPath);
         }
     }
-    if (!key || device->instanceKey->Deleted()) {
+    if (!key) {
         return FailWith(ERROR_KEY_DOES_NOT_EXIST, failed);
     }
     return machine.AddKey(std::move(key), access);

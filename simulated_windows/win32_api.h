@@ -76,7 +76,6 @@ static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 8 ? 32 : 28),
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_INVALID_FLAGS 1004L
-#define ERROR_KEY_DELETED 1018L
 #define ERROR_INVALID_USER_BUFFER 1784L
 // Setup API codes carry the customer bit and the setup facility, as in <setupapi.h>.
 #define ERROR_KEY_DOES_NOT_EXIST static_cast<DWORD>(0xE0000204)
