@@ -84,3 +84,14 @@ std::string LargeExport(std::size_t keys)
     }
     return out;
 }
+
+std::string WideKeyExport(std::size_t values)
+{
+    std::string out = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wide]\n";
+    char line[64];
+    for (std::size_t v = 0; v < values; ++v) {
+        snprintf(line, sizeof line, "\"Value%zu\"=dword:%08zx\n", v, v);
+        out += line;
+    }
+    return out;
+}

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,55 @@ void SetValue(FuzzedDataProvider& input, sim::RegistryKey& key, const std::u16st
         data = input.ConsumeBytes<unsigned char>(input.ConsumeIntegralInRange<std::size_t>(0, 9));
     }
     key.SetValue(name, type, std::move(data));
+}
+
+// Deep and wide trees: a chain of keys below a driver key, deep enough that anything recursing
+// down it would overflow the stack, which a Driver value may lead into; a driver key
+// with many values, some deleted, so that values are found by hashing and deleted ones leave
+// gaps; and an enumerator with many instances, created out of order, some of them adapters.
+void AddDeepAndWideTrees(FuzzedDataProvider& input, sim::RegistryKey& enumKey, sim::RegistryKey& classKey)
+{
+    if (input.ConsumeBool()) {
+        const std::size_t depth = input.ConsumeIntegralInRange<std::size_t>(1, 100000);
+        std::shared_ptr<sim::RegistryKey> key = classKey.CreateSubkey(u"0009");
+        for (std::size_t level = 0; level < depth; ++level) {
+            key = key->CreateSubkey(u"k");
+        }
+        SetValue(input, *key, u"DeviceName", Text(input, 8));
+    }
+    if (input.ConsumeBool()) {
+        const auto wide = classKey.CreateSubkey(u"0008");
+        const std::size_t values = input.ConsumeIntegralInRange<std::size_t>(0, 3000);
+        const std::size_t nameAt = input.ConsumeIntegralInRange<std::size_t>(0, values);
+        for (std::size_t v = 0; v <= values; ++v) {
+            if (v == nameAt) {
+                SetValue(input, *wide, u"DeviceName", Text(input, 8));
+            } else {
+                wide->SetValue(Widen("v" + std::to_string(v)), REG_DWORD, sim::Bytes(4, 1));
+            }
+        }
+        const std::size_t deletions = input.ConsumeIntegralInRange<std::size_t>(0, 20);
+        for (std::size_t d = 0; d < deletions; ++d) {
+            const std::size_t v = input.ConsumeIntegralInRange<std::size_t>(0, values);
+            wide->DeleteValue(v == nameAt ? u"devicename" : Widen("v" + std::to_string(v)));
+        }
+        if (input.ConsumeBool()) {
+            SetValue(input, *wide, u"DEVICENAME", Text(input, 8));
+        }
+    }
+    if (input.ConsumeBool()) {
+        const auto device = enumKey.CreateSubkey(u"WIDE")->CreateSubkey(u"NET");
+        const std::size_t instances = input.ConsumeIntegralInRange<std::size_t>(0, 2000);
+        const std::size_t stride = input.ConsumeIntegralInRange<std::size_t>(1, 97);
+        for (std::size_t i = 0; i < instances; ++i) {
+            const auto instance = device->CreateSubkey(Widen(std::to_string((i * stride) % 2011)));
+            if (i % 97 == 0) {
+                instance->SetValue(u"ClassGUID", REG_SZ, sim::Utf16ToBytes(NetClass + u'\0'));
+                instance->SetValue(u"DeviceDesc", REG_SZ, sim::Utf16ToBytes(Widen(Prefix) + u'\0'));
+                instance->SetValue(u"Driver", REG_SZ, sim::Utf16ToBytes(NetClass + u"\\0008" + u'\0'));
+            }
+        }
+    }
 }
 
 sim::Registry BuildMachine(FuzzedDataProvider& input)
@@ -137,9 +187,11 @@ sim::Registry BuildMachine(FuzzedDataProvider& input)
             instance->SetValue(
                 u"Driver", REG_SZ,
                 sim::Utf16ToBytes(NetClass + u"\\" +
-                                  Widen("000" + std::to_string(input.ConsumeIntegralInRange(0, 6))) + u'\0'));
+                                  Widen("000" + std::to_string(input.ConsumeIntegralInRange(0, 9))) +
+                                  (input.ConsumeBool() ? u"\\k\\k\\k" : u"") + u'\0'));
         }
     }
+    AddDeepAndWideTrees(input, *enumKey, *classKey);
     return registry;
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using namespace test_support;
 namespace sim = simulated_windows;
 
@@ -112,6 +114,57 @@ TEST(RegFile, DeletionsAndLaterFilesOverrideEarlierOnes)
     EXPECT_TRUE(KeyExists("Software\\T"));
 }
 
+// "\k\k..." with `depth` names.
+std::string Nested(std::size_t depth)
+{
+    std::string path;
+    for (std::size_t i = 0; i < depth; ++i) {
+        path += "\\k";
+    }
+    return path;
+}
+
+// Windows takes keys up to 512 levels below their root; the loader takes them, and deletes them,
+// without recursing down the tree.
+TEST(RegFile, KeysAsDeepAsWindowsAllowsLoadAndDelete)
+{
+    sim::LoadMachine("REGEDIT4\n[HKEY_CURRENT_USER" + Nested(512) + "]\n\"Deepest\"=dword:1\n");
+    EXPECT_EQ(Stored("Deepest", Nested(512).substr(1).c_str()), "4:01,00,00,00");
+
+    sim::LoadMachine("REGEDIT4\n[HKEY_CURRENT_USER" + Nested(512) + "]\n[-HKEY_CURRENT_USER\\k]\n");
+    EXPECT_FALSE(KeyExists("k"));
+}
+
+// A tree built in code has no depth limit; releasing it must not take the stack with it.
+TEST(RegFile, AVeryDeepTreeIsReleasedWithoutRecursing)
+{
+    sim::Registry deep;
+    sim::KeyPath path;
+    path.names.assign(300000, u"k");
+    sim::CreateKey(deep.Root(1), path);
+    sim::LoadMachine(std::move(deep));
+    sim::LoadMachine("REGEDIT4\n"); // the deep registry goes
+    EXPECT_FALSE(KeyExists("k"));
+}
+
+// Values are found by name in constant time: a key of 100,000 values loads in well under a second
+// (the bound is generous for sanitizer builds; a scan per value took minutes).
+TEST(RegFile, AKeyWithAHundredThousandValuesLoadsInLinearTime)
+{
+    std::string file = "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\T]\n";
+    for (int i = 0; i < 100000; ++i) {
+        file += "\"v" + std::to_string(i) + "\"=dword:" + std::to_string(i % 10) + "\n";
+    }
+    file += "\"V99999\"=dword:7\n\"v50000\"=-\n\"v50000\"=dword:3\n";
+    const auto start = std::chrono::steady_clock::now();
+    sim::LoadMachine(file);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(Stored("v0"), "4:00,00,00,00");
+    EXPECT_EQ(Stored("v99999"), "4:07,00,00,00"); // names compare case-insensitively
+    EXPECT_EQ(Stored("v50000"), "4:03,00,00,00");
+    EXPECT_EQ(Stored("v100000"), "absent");
+}
+
 TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
 {
     const std::string v5 = "Windows Registry Editor Version 5.00\n";
@@ -154,6 +207,7 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
         {v5 + "[HKEY_LOCAL_MACH", "m.reg:2: key name lacks its closing \"]\""},
         {v5 + key + "\"v\"=hex:" + std::string(100000, 'f') + "\n",
          "m.reg:3: invalid hex byte \"ffffffffffffffffffffffff...\""},
+        {v5 + "[HKEY_CURRENT_USER" + Nested(513) + "]\n", "m.reg:2: key nested more than 512 levels deep"},
         // The UTF-16 text stops halfway through a character.
         {Utf16RegFile(v5 + key + "\"v\"=\"a\"\n").substr(0, 2 + 2 * 60 + 1),
          "m.reg:2: the file ends in the middle of a UTF-16 character"},
