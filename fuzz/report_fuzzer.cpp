@@ -74,7 +74,11 @@ void SetValue(FuzzedDataProvider& input, sim::RegistryKey& key, const std::u16st
 void AddDeepAndWideTrees(FuzzedDataProvider& input, sim::RegistryKey& enumKey, sim::RegistryKey& classKey)
 {
     if (input.ConsumeBool()) {
-        const std::size_t depth = input.ConsumeIntegralInRange<std::size_t>(1, 100000);
+        // Now and then deeper than any stack would hold a recursion over it; mostly shallow, so that
+        // runs stay quick.
+        const std::size_t depth = input.ConsumeIntegralInRange(0, 15) == 0
+                                      ? 60000
+                                      : input.ConsumeIntegralInRange<std::size_t>(1, 600);
         std::shared_ptr<sim::RegistryKey> key = classKey.CreateSubkey(u"0009");
         for (std::size_t level = 0; level < depth; ++level) {
             key = key->CreateSubkey(u"k");
@@ -83,7 +87,7 @@ void AddDeepAndWideTrees(FuzzedDataProvider& input, sim::RegistryKey& enumKey, s
     }
     if (input.ConsumeBool()) {
         const auto wide = classKey.CreateSubkey(u"0008");
-        const std::size_t values = input.ConsumeIntegralInRange<std::size_t>(0, 3000);
+        const std::size_t values = input.ConsumeIntegralInRange<std::size_t>(0, 600);
         const std::size_t nameAt = input.ConsumeIntegralInRange<std::size_t>(0, values);
         for (std::size_t v = 0; v <= values; ++v) {
             if (v == nameAt) {
@@ -103,7 +107,7 @@ void AddDeepAndWideTrees(FuzzedDataProvider& input, sim::RegistryKey& enumKey, s
     }
     if (input.ConsumeBool()) {
         const auto device = enumKey.CreateSubkey(u"WIDE")->CreateSubkey(u"NET");
-        const std::size_t instances = input.ConsumeIntegralInRange<std::size_t>(0, 2000);
+        const std::size_t instances = input.ConsumeIntegralInRange<std::size_t>(0, 400);
         const std::size_t stride = input.ConsumeIntegralInRange<std::size_t>(1, 97);
         for (std::size_t i = 0; i < instances; ++i) {
             const auto instance = device->CreateSubkey(Widen(std::to_string((i * stride) % 2011)));

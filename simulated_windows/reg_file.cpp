@@ -13,6 +13,7 @@ namespace {
 
 const std::u16string_view Version5Header = u"Windows Registry Editor Version 5.00";
 const std::u16string_view Version4Header = u"REGEDIT4";
+const std::u16string_view Version31Header = u"REGEDIT";
 
 // Windows refuses longer key names (registry element size limits).
 const std::size_t MaxKeyNameLength = 255;
@@ -258,6 +259,9 @@ class Importer {
             version4_ = false;
         } else if (header == Version4Header) {
             version4_ = true;
+        } else if (header == Version31Header) {
+            lines_.Fail(1, "a Windows 3.1 registry file (\"REGEDIT\"), a format no current Windows exports: "
+                           "export the keys again with regedit or reg export");
         } else {
             lines_.Fail(1, "not a registry file: the first line must be \"Windows Registry Editor "
                            "Version 5.00\" or \"REGEDIT4\"");
@@ -282,8 +286,12 @@ class Importer {
 
         const std::size_t slash = name.find(u'\\');
         const std::u16string_view rootName = name.substr(0, slash);
-        const std::u16string_view path =
+        std::u16string_view path =
             slash == std::u16string_view::npos ? std::u16string_view() : name.substr(slash + 1);
+        // regedit opens "[...\Key\\]" as Key: backslashes at the end name nothing.
+        while (path.size() > 1 && path.back() == u'\\') {
+            path.remove_suffix(1);
+        }
         std::shared_ptr<RegistryKey> root;
         for (const auto& candidate : RootNames) {
             if (NamesEqual(candidate.name, rootName)) {
@@ -392,7 +400,8 @@ class Importer {
             const std::uint32_t type = ReadHexType(cursor);
             Bytes data = ReadHexBytes(cursor);
             // REGEDIT4 files hold these strings in the ANSI code page; the registry keeps UTF-16.
-            if (version4_ && (type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
+            // Empty data stays empty, as regedit stores it.
+            if (version4_ && (type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && !data.empty()) {
                 std::u16string text =
                     AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
                 if (text.empty() || text.back() != u'\0') {
@@ -471,6 +480,7 @@ class Importer {
 
     Bytes ReadDword(Cursor& cursor)
     {
+        cursor.SkipBlanks(); // regedit takes "dword:  00000008"
         const auto number = ReadHexNumber(cursor);
         if (!number || !cursor.AtEnd()) {
             lines_.Fail("dword value must be 1 to 8 hex digits");
@@ -493,12 +503,17 @@ class Importer {
     Bytes ReadHexBytes(Cursor& cursor)
     {
         Bytes bytes;
+        bool afterComma = false;
         while (true) {
             cursor.SkipBlanks();
             if (cursor.rest.empty() || cursor.rest.front() == u';') {
                 return bytes;
             }
             if (cursor.rest.front() == u'\\') {
+                if (!bytes.empty() && !afterComma) {
+                    // regedit drops such a value as malformed: "01\" continues nothing.
+                    lines_.Fail("expected \",\" before the line continuation");
+                }
                 cursor.rest.remove_prefix(1);
                 RequireEnd(cursor, "unexpected text after the line continuation");
                 cursor.rest = NextDataLine();
@@ -514,7 +529,8 @@ class Importer {
                 item.size() == 1 ? HexDigit(item[0]) : HexDigit(item[0]) * 16 + HexDigit(item[1])));
             cursor.rest.remove_prefix(item.size());
             cursor.SkipBlanks();
-            if (!cursor.rest.empty() && cursor.rest.front() == u',') {
+            afterComma = !cursor.rest.empty() && cursor.rest.front() == u',';
+            if (afterComma) {
                 cursor.rest.remove_prefix(1);
             } else if (!cursor.rest.empty() && cursor.rest.front() != u'\\' && cursor.rest.front() != u';') {
                 lines_.Fail("expected \",\" between hex bytes");
@@ -522,19 +538,23 @@ class Importer {
         }
     }
 
+    // The hex data that a continuation carries on to, or nothing at the end of the file: regedit
+    // then keeps the bytes read so far. A continuation onto anything but hex data is the fault of
+    // the line that continued.
     std::u16string_view NextDataLine()
     {
+        const unsigned continued = lines_.LineNumber();
         while (const auto line = lines_.Next()) {
             Cursor cursor{*line};
             if (cursor.AtEnd()) {
                 continue;
             }
             if (HexDigit(cursor.rest.front()) < 0) {
-                lines_.Fail("expected hex bytes after the line continuation");
+                lines_.Fail(continued, "the line continuation is not followed by hex data");
             }
             return cursor.rest;
         }
-        lines_.Fail("hex data continues past the end of the file");
+        return {};
     }
 
     Registry& registry_;

@@ -92,7 +92,6 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
     if (dataSize == nullptr) {
         return ERROR_SUCCESS;
     }
-    // Strings come back as stored: one stored without its terminator gets none added.
     const Bytes bytes = AnsiData(*value);
     const auto needed = static_cast<DWORD>(bytes.size());
     if (data != nullptr && *dataSize < needed) {
@@ -102,6 +101,11 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
     }
     if (data != nullptr && needed > 0) {
         std::memcpy(data, bytes.data(), needed);
+        // A string stored without its terminator gets one when the buffer has room for it, not
+        // counted in the size; without room it comes back unterminated.
+        if (IsStringType(value->type) && bytes.back() != 0 && *dataSize > needed) {
+            data[needed] = 0;
+        }
     }
     *dataSize = needed;
     return ERROR_SUCCESS;
@@ -118,8 +122,12 @@ extern "C" LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/
     if (const LSTATUS status = UsableKey(key, KEY_SET_VALUE, open); status != ERROR_SUCCESS) {
         return status;
     }
-    // Exactly dataSize bytes are stored, strings widened to UTF-16: a caller that leaves out the
-    // terminator stores a string without one.
+    // A string whose size leaves out exactly its terminator is stored with it: Windows looks at
+    // the byte after the data. Any other size is stored as given, so a string can be stored
+    // without a terminator. Strings are widened to the UTF-16 the registry keeps.
+    if (IsStringType(type) && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
+        ++dataSize;
+    }
     Bytes stored(data, data + dataSize);
     if (IsStringType(type)) {
         stored = Utf16ToBytes(AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(data), dataSize)));

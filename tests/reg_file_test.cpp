@@ -114,6 +114,40 @@ TEST(RegFile, DeletionsAndLaterFilesOverrideEarlierOnes)
     EXPECT_TRUE(KeyExists("Software\\T"));
 }
 
+// Files that Windows' regedit imports whole, with the value it stores from each.
+TEST(RegFile, TakesWhatRegeditTakes)
+{
+    const std::string v4 = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\T]\n";
+    const std::string v5 = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\T]\n";
+    const struct {
+        std::string file;
+        const char* value;
+        const char* stored;
+    } cases[] = {
+        // The file ends right after a continuation: the bytes read so far are the value.
+        {v4 + "\"Cut\"=hex:11,22,33,44,55,\\", "Cut", "3:11,22,33,44,55"},
+        {v4 + "\"Cut\"=hex:11,22,\\\n\n; nothing follows\n", "Cut", "3:11,22"},
+        {Utf16RegFile(v5 + "\"Cut\"=hex(2):41,00,\\"), "Cut", "2:41,00"},
+        // Blanks after "dword:" and around the default value's name.
+        {v4 + "\"Spaced\"=dword:  00000008\n", "Spaced", "4:08,00,00,00"},
+        {v4 + "\t@\t=\tdword:\t00000008\t\n", "", "4:08,00,00,00"},
+        // Backslashes at the end of a key name name nothing.
+        {"REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\T\\\\]\n\"Two\"=\"2\"\n", "Two", "1:32,00,00,00"},
+        {"REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\T\\\\\\\\]\n\"Four\"=\"4\"\n", "Four", "1:34,00,00,00"},
+        // Empty expandable and multi-strings stay empty in a REGEDIT4 file.
+        {v4 + "\"Expand\"=hex(2):\n", "Expand", "2:"},
+        {v4 + "\"Multi\"=hex(7):\n", "Multi", "7:"},
+        // A UTF-16 export's string data is kept as exported, terminator or not: it shows the
+        // machine it came from (regedit would add one).
+        {Utf16RegFile(v5 + "\"Bare\"=hex(1):61,00,62,00\n"), "Bare", "1:61,00,62,00"},
+    };
+    for (const auto& [file, value, stored] : cases) {
+        SCOPED_TRACE(file);
+        ASSERT_NO_THROW(sim::LoadMachine({{"r.reg", file}}));
+        EXPECT_EQ(Stored(value), stored);
+    }
+}
+
 // "\k\k..." with `depth` names.
 std::string Nested(std::size_t depth)
 {
@@ -196,9 +230,15 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
         {v5 + key + "\"v\"=hex(z):00\n", "m.reg:3: value type must be hex(N): with N 1 to 8 hex digits"},
         {v5 + key + "\"v\"=str:\"a\"\n", "m.reg:3: unrecognised value data \"str:\"a\"\""},
         {v5 + key + "\"v\"=\n", "m.reg:3: unrecognised value data \"\""},
-        {v5 + key + "\"v\"=hex:01,\\\n\n", "m.reg:4: hex data continues past the end of the file"},
+        // regedit would drop the value and go on with the next line: the fault is the value's.
         {v5 + key + "\"v\"=hex:01,\\\n\"w\"=\"x\"\n",
-         "m.reg:4: expected hex bytes after the line continuation"},
+         "m.reg:3: the line continuation is not followed by hex data"},
+        {v5 + key + "\"v\"=hex:01,\\\n  02,03,\\\n\n; comment\n[HKCU\\Software]\n",
+         "m.reg:4: the line continuation is not followed by hex data"},
+        {v5 + key + "\"v\"=hex:45,25,5c\\\n  00\n", "m.reg:3: expected \",\" before the line continuation"},
+        {"REGEDIT\r\nHKEY_CLASSES_ROOT\\Software = Value0\r\n",
+         "m.reg:1: a Windows 3.1 registry file (\"REGEDIT\"), a format no current Windows exports: export "
+         "the keys again with regedit or reg export"},
         {v5 + key + "\"v\"=\"a\0b\"\n"s, "m.reg:3: NUL character in the text"},
         {v5 + "[HKEY_CURRENT_USER\\" + std::string(256, 'k') + "]\n",
          "m.reg:2: key name longer than 255 characters: \"kkkkkkkkkkkkkkkkkkkkkkkk...\""},

@@ -192,14 +192,45 @@ TEST_F(RegistryApiTest, TooSmallABufferIsLeftAsItWas)
     EXPECT_EQ(std::string(data, 4), "zzzz");
 }
 
-TEST_F(RegistryApiTest, AStringStoredWithoutTerminatorComesBackWithoutOne)
+// Windows terminates an unterminated string on the way out when the buffer has room for it, and
+// does not count the terminator; with no room the string comes back as stored.
+TEST_F(RegistryApiTest, AStringStoredWithoutTerminatorIsTerminatedWhenThereIsRoom)
 {
-    char data[8] = {'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z'};
-    DWORD size = sizeof data;
-    EXPECT_EQ(RegQueryValueExA(key_, "Unterminated", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size),
+    for (const DWORD room : {2u, 3u}) {
+        char data[4] = {'z', 'z', 'z', 'z'};
+        DWORD size = room;
+        EXPECT_EQ(RegQueryValueExA(key_, "Unterminated", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, 2u);
+        EXPECT_EQ(std::string(data, 4), room == 2 ? "abzz" : std::string("ab\0z", 4));
+    }
+}
+
+// RegSetValueExA stores the terminator of a string whose size leaves out exactly the terminator;
+// a size that leaves out more stores the string unterminated.
+TEST_F(RegistryApiTest, SetValueAddsTheTerminatorThatTheSizeJustMissed)
+{
+    HKEY writable = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Check", 0, KEY_SET_VALUE, &writable), ERROR_SUCCESS);
+    const char text[] = "FullString";
+    const char multi[] = "Aa\0Bb\0Cc\0"; // and the literal's own terminator
+    const auto bytes = [](const char* data) { return reinterpret_cast<const BYTE*>(data); };
+    EXPECT_EQ(RegSetValueExA(writable, "OneShort", 0, REG_SZ, bytes(text), sizeof text - 1), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(writable, "TwoShort", 0, REG_SZ, bytes(text), sizeof text - 2), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(writable, "MultiOneShort", 0, REG_MULTI_SZ, bytes(multi), sizeof multi - 1),
               ERROR_SUCCESS);
-    EXPECT_EQ(size, 2u);
-    EXPECT_EQ(std::string(data, 4), "abzz");
+    EXPECT_EQ(RegSetValueExA(writable, "MultiTwoShort", 0, REG_MULTI_SZ, bytes(multi), sizeof multi - 2),
+              ERROR_SUCCESS);
+    RegCloseKey(writable);
+    const auto storedSize = [&](const char* name) {
+        DWORD size = 0;
+        EXPECT_EQ(RegQueryValueExA(key_, name, nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+        return size;
+    };
+    EXPECT_EQ(storedSize("OneShort"), 11u);
+    EXPECT_EQ(storedSize("TwoShort"), 9u);
+    EXPECT_EQ(storedSize("MultiOneShort"), 9u); // ends in a terminator already: nothing added
+    EXPECT_EQ(storedSize("MultiTwoShort"), 9u);
 }
 
 TEST(CodePage, Windows1252RoundTripsAndBestFits)
