@@ -67,6 +67,29 @@ void SetValue(FuzzedDataProvider& input, sim::RegistryKey& key, const std::u16st
     key.SetValue(name, type, std::move(data));
 }
 
+// The text as it is, or stored the way Windows 8 and later store it: an indirect string that
+// falls back to it, perhaps with arguments for its %N; or a malformed or fallback-less one.
+std::u16string MaybeIndirect(FuzzedDataProvider& input, const std::u16string& text)
+{
+    static const char16_t* const references[] = {u"@oem42.inf,%desc%", u"@pci.sys,#65536", u"@", u"@;"};
+    static const char16_t* const tails[] = {u"",       u" %1",     u" %2,%1", u" %3%",  u" %10", u";(0,31,6)",
+                                            u";(a,b)", u";(0,31",  u";()",    u";(;)", u")",    u"%1;(x);(y)"};
+    switch (input.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+        return text;
+    case 1: // no fallback
+        return references[input.ConsumeIntegralInRange(0, 3)] + text;
+    default: {
+        std::u16string stored = references[input.ConsumeIntegralInRange(0, 3)];
+        stored += u';' + text + tails[input.ConsumeIntegralInRange(0, 11)];
+        if (input.ConsumeBool()) {
+            stored += tails[input.ConsumeIntegralInRange(0, 11)];
+        }
+        return stored;
+    }
+    }
+}
+
 // Deep and wide trees: a chain of keys below a driver key, deep enough that anything recursing
 // down it would overflow the stack, which a Driver value may lead into; a driver key
 // with many values, some deleted, so that values are found by hashing and deleted ones leave
@@ -167,14 +190,14 @@ sim::Registry BuildMachine(FuzzedDataProvider& input)
             description.resize(description.size() + InterestingLength(input), u'd');
         }
         if (input.ConsumeIntegralInRange(0, 7) != 0) {
-            SetValue(input, *instance, u"DeviceDesc", description);
+            SetValue(input, *instance, u"DeviceDesc", MaybeIndirect(input, description));
         }
         if (input.ConsumeBool()) {
             std::u16string location = Text(input, 12);
             if (input.ConsumeBool()) {
                 location.resize(InterestingLength(input), u'L');
             }
-            SetValue(input, *instance, u"LocationInformation", location);
+            SetValue(input, *instance, u"LocationInformation", MaybeIndirect(input, location));
         }
         if (input.ConsumeBool()) {
             const auto bytes =
@@ -220,6 +243,87 @@ std::string UpToNul(const std::string& bytes)
     return bytes.substr(0, bytes.find('\0'));
 }
 
+// An indirect string resolved without its resource, written apart from the platform's resolver:
+// after the first ';' comes the fallback, and a ";(...)" that ends the text lists the arguments
+// for %1 to %99. nullopt for text that is returned as stored.
+std::optional<std::u16string> ModelResolve(const std::u16string& text)
+{
+    const std::size_t firstSemicolon = text.find(u';');
+    if (text.empty() || text[0] != u'@' || firstSemicolon == std::u16string::npos) {
+        return std::nullopt;
+    }
+    std::u16string fallback = text.substr(firstSemicolon + 1);
+    std::vector<std::u16string> arguments;
+    std::size_t open = std::u16string::npos;
+    for (std::size_t i = fallback.size(); i >= 2; --i) {
+        if (fallback[i - 2] == u';' && fallback[i - 1] == u'(') {
+            open = i - 1;
+            break;
+        }
+    }
+    if (open != std::u16string::npos && fallback.back() == u')') {
+        std::u16string argument;
+        for (std::size_t i = open + 1; i + 1 < fallback.size(); ++i) {
+            if (fallback[i] == u',') {
+                arguments.push_back(argument);
+                argument.clear();
+            } else {
+                argument += fallback[i];
+            }
+        }
+        arguments.push_back(argument);
+        fallback.resize(open - 1);
+    }
+    std::u16string resolved;
+    std::size_t i = 0;
+    while (i < fallback.size()) {
+        const bool digit1 = i + 1 < fallback.size() && fallback[i + 1] >= u'0' && fallback[i + 1] <= u'9';
+        const bool digit2 = digit1 && i + 2 < fallback.size() && fallback[i + 2] >= u'0' && fallback[i + 2] <= u'9';
+        const std::size_t number = !digit1   ? 0
+                                   : !digit2 ? static_cast<std::size_t>(fallback[i + 1] - u'0')
+                                             : static_cast<std::size_t>((fallback[i + 1] - u'0') * 10 + (fallback[i + 2] - u'0'));
+        if (fallback[i] == u'%' && number >= 1 && number <= arguments.size()) {
+            resolved += arguments[number - 1];
+            i += digit2 ? 3 : 2;
+        } else {
+            resolved += fallback[i++];
+        }
+    }
+    return resolved;
+}
+
+// A text property as the model expects it, from the value stored under the instance key.
+std::optional<std::string> ModelProperty(const std::string& instanceId, const char* valueName)
+{
+    const auto stored =
+        sim::ReadStoredValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\" + instanceId, valueName);
+    if (!stored) {
+        return std::nullopt;
+    }
+    if (stored->type == REG_SZ) {
+        std::u16string text = sim::Utf16FromBytes(stored->data.data(), stored->data.size());
+        text = text.substr(0, text.find(u'\0'));
+        if (const auto resolved = ModelResolve(text)) {
+            return sim::Utf16ToAnsi(*resolved) + std::string(1, '\0');
+        }
+    }
+    const sim::Bytes& data = stored->data;
+    if (stored->type == REG_SZ || stored->type == REG_EXPAND_SZ || stored->type == REG_MULTI_SZ) {
+        return sim::Utf16ToAnsi(sim::Utf16FromBytes(data.data(), data.size()));
+    }
+    return std::string(data.begin(), data.end());
+}
+
+// The platform's answer for a text property must be the model's.
+void CheckProperty(const std::string& instanceId, const char* valueName, const std::optional<std::string>& platform)
+{
+    const auto model = ModelProperty(instanceId, valueName);
+    if (model != platform) {
+        fprintf(stderr, "%s of %s: the platform's answer differs from the model's\n", valueName, instanceId.c_str());
+        std::abort();
+    }
+}
+
 // What the report must print, from the platform's own answers.
 std::string ExpectedReport()
 {
@@ -230,7 +334,11 @@ std::string ExpectedReport()
     for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
         DWORD idSize = 0;
         SetupDiGetDeviceInstanceIdA(set, &device, nullptr, 0, &idSize);
+        std::string instanceId(idSize, '\0');
+        SetupDiGetDeviceInstanceIdA(set, &device, instanceId.data(), idSize, nullptr);
+        instanceId = UpToNul(instanceId);
         const auto description = Property(set, device, SPDRP_DEVICEDESC);
+        CheckProperty(instanceId, "DeviceDesc", description);
         if (idSize > PROPERTY_BUFFER_SIZE || !description || description->size() > PROPERTY_BUFFER_SIZE) {
             continue;
         }
@@ -240,6 +348,7 @@ std::string ExpectedReport()
         }
         report += "\n* " + shown + "\n";
         const auto location = Property(set, device, SPDRP_LOCATION_INFORMATION);
+        CheckProperty(instanceId, "LocationInformation", location);
         if (location && location->size() <= PROPERTY_BUFFER_SIZE) {
             report += "SPDRP_LOCATION_INFORMATION: " + UpToNul(*location) + "\n";
         }

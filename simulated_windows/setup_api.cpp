@@ -1,7 +1,8 @@
 // The Setup API functions. Devices are the instance keys
 // HKLM\SYSTEM\CurrentControlSet\Enum\<enumerator>\<device>\<instance>; a device belongs to the
 // class its "ClassGUID" value names, and every such device counts as present. Properties are
-// read live from the instance key, as Wine does.
+// read live from the instance key, as Wine does, and indirect strings resolved, as Windows does.
+#include "simulated_windows/indirect_string.h"
 #include "simulated_windows/platform_state.h"
 
 #include <algorithm>
@@ -90,6 +91,21 @@ std::optional<GUID> ParseGuid(std::u16string_view text)
         guid.Data4[i] = static_cast<BYTE>(hex(bytePositions[i], 2));
     }
     return guid;
+}
+
+// What a property read returns for a stored value, in the ANSI code page: an indirect string
+// resolved as Windows resolves it when its resource cannot be loaded, anything else as stored.
+Bytes PropertyData(const RegistryValue& value)
+{
+    if (value.type == REG_SZ) {
+        std::u16string text = Utf16FromBytes(value.data.data(), value.data.size());
+        text.resize(std::min(text.find(u'\0'), text.size()));
+        if (const auto resolved = ResolveIndirectString(text)) {
+            const std::string ansi = Utf16ToAnsi(*resolved);
+            return Bytes(ansi.c_str(), ansi.c_str() + ansi.size() + 1);
+        }
+    }
+    return AnsiData(value);
 }
 
 // The device a record stands for, once the set, the record and its cbSize are checked in the
@@ -218,7 +234,7 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
     if (value == nullptr) {
         return FailWith(ERROR_INVALID_DATA, FALSE);
     }
-    const Bytes bytes = AnsiData(*value);
+    const Bytes bytes = PropertyData(*value);
     const auto needed = static_cast<DWORD>(bytes.size());
     if (requiredSize != nullptr) {
         *requiredSize = needed;

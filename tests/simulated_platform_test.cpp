@@ -150,6 +150,52 @@ TEST(SetupApi, ClassAndFlagsSelectTheSet)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+// Indirect strings resolve, when their resource cannot be loaded, to the fallback with its
+// arguments put in; the sizes and type are those of the resolved string. The registry functions
+// still return the stored text.
+TEST(IndirectStrings, ResolveToTheirFallbackWithTheArgumentsPutIn)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"@pci.sys,#65536;PCI bus %1, device %2, function %3;(0,31,6)", "PCI bus 0, device 31, function 6"},
+        {"@x.inf,%Desc%;Plain fallback", "Plain fallback"},
+        {"@x.inf,%StdMfg%;", ""},
+        {"@x.inf,%NoFallback%", "@x.inf,%NoFallback%"},
+        {"@a;%2 then %1 and %3, 100%;(one,two)", "two then one and %3, 100%"},
+        {"@a;%10 is the tenth;(1,2,3,4,5,6,7,8,9,ten)", "ten is the tenth"},
+        {"@a;semi;colons %1;(x)", "semi;colons x"},
+        {"@a;unclosed %1;(0,31", "unclosed %1;(0,31"},
+        {"@a;not last;(x) %1", "not last;(x) %1"},
+        {"@a;empty %1%2;(,)", "empty "},
+        {"not @ first;(x)", "not @ first;(x)"},
+    };
+    for (const auto& [stored, resolved] : cases) {
+        SCOPED_TRACE(stored);
+        std::string escaped;
+        for (const char c : std::string(stored)) {
+            escaped += c == '\\' ? "\\\\" : std::string(1, c);
+        }
+        sim::LoadMachine(
+            RegFile({NetAdapter("ROOT\\NET\\0000", "\"LocationInformation\"=\"" + escaped + "\"\n")}));
+        HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, DIGCF_PRESENT);
+        SP_DEVINFO_DATA record{};
+        record.cbSize = sizeof record;
+        ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &record));
+        char text[128];
+        DWORD type = 0;
+        DWORD required = 0;
+        ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(set, &record, SPDRP_LOCATION_INFORMATION, &type,
+                                                      reinterpret_cast<PBYTE>(text), sizeof text, &required));
+        EXPECT_EQ(std::string(text), resolved);
+        EXPECT_EQ(required, std::strlen(resolved) + 1);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        SetupDiDestroyDeviceInfoList(set);
+        const auto raw = sim::ReadStoredValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000",
+                                              "LocationInformation");
+        ASSERT_TRUE(raw);
+        EXPECT_EQ(raw->data.size(), 2 * (std::strlen(stored) + 1));
+    }
+}
+
 class RegistryApiTest : public ::testing::Test {
   protected:
     void SetUp() override
