@@ -51,6 +51,14 @@ std::vector<std::string> SplitList(const std::string& list)
 void LoadStartupMachine()
 {
     try {
+        if (const char* user = std::getenv("SIMULATED_USER"); user != nullptr) {
+            const std::string_view name = user;
+            if (name != "standard" && name != "administrator") {
+                throw RegFileError("SIMULATED_USER", 0,
+                                   "\"" + std::string(name) + "\" is neither standard nor administrator");
+            }
+            TheProcess().state.user = name == "standard" ? User::Standard : User::Administrator;
+        }
         const char* files = std::getenv("SIMULATED_REGISTRY");
         if (files != nullptr) {
             LoadMachineFromFiles(SplitList(files));
@@ -102,8 +110,10 @@ const OpenKey* PlatformState::ResolveKey(HKEY key)
     const auto value = reinterpret_cast<ULONG_PTR>(key);
     if (value >= 0x80000000 && value < 0x80000000 + Registry::RootCount) {
         // Looked up afresh each time: loading a machine replaces the registry and its roots.
-        OpenKey& root = roots_[value - 0x80000000];
-        root = OpenKey{registry.Root(static_cast<std::uint32_t>(value - 0x80000000)), KEY_ALL_ACCESS};
+        const auto index = static_cast<std::uint32_t>(value - 0x80000000);
+        OpenKey& root = roots_[index];
+        // Windows opens a predefined key with all the rights the user has on it.
+        root = OpenKey{registry.Root(index), RootRights(index), RootRights(index)};
         if (root.key) {
             return &root;
         }
@@ -116,10 +126,28 @@ const OpenKey* PlatformState::ResolveKey(HKEY key)
     return &found->second;
 }
 
-HKEY PlatformState::AddKey(std::shared_ptr<RegistryKey> key, REGSAM access)
+REGSAM PlatformState::RootRights(std::uint32_t root) const
+{
+    const std::uint32_t currentUser = 1;
+    return user == User::Administrator || root == currentUser ? KEY_ALL_ACCESS : KEY_READ;
+}
+
+REGSAM RequestedRights(REGSAM access, REGSAM granted)
+{
+    REGSAM rights = access & ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY | MAXIMUM_ALLOWED | GENERIC_READ |
+                               GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    rights |= (access & GENERIC_READ) != 0 ? KEY_READ : 0;
+    rights |= (access & GENERIC_WRITE) != 0 ? KEY_WRITE : 0;
+    rights |= (access & GENERIC_EXECUTE) != 0 ? KEY_EXECUTE : 0;
+    rights |= (access & GENERIC_ALL) != 0 ? KEY_ALL_ACCESS : 0;
+    rights |= (access & MAXIMUM_ALLOWED) != 0 ? granted : 0;
+    return rights;
+}
+
+HKEY PlatformState::AddKey(std::shared_ptr<RegistryKey> key, REGSAM access, REGSAM granted)
 {
     const ULONG_PTR handle = NextHandle();
-    keys_.emplace(handle, OpenKey{std::move(key), access});
+    keys_.emplace(handle, OpenKey{std::move(key), access, granted});
     ++counts.openKeys;
     return reinterpret_cast<HKEY>(handle);
 }
@@ -198,6 +226,11 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths)
         ImportRegFile(staged, file.Bytes(), paths[i], [&file](std::size_t done) { file.Release(done); });
     }
     LoadMachine(std::move(staged));
+}
+
+void RunAs(User user)
+{
+    Machine().user = user;
 }
 
 void FailDeviceSetRequests(DWORD error)

@@ -14,8 +14,13 @@ namespace simulated_windows {
 
 struct OpenKey {
     std::shared_ptr<RegistryKey> key;
-    REGSAM access = 0;
+    REGSAM access = 0;  // what the handle was opened for
+    REGSAM granted = 0; // what the user may do with the key and the keys below it
 };
+
+// The rights asked for, with generic rights mapped to the key rights they stand for and the
+// flags that choose a registry view (not rights) left out; MAXIMUM_ALLOWED asks for `granted`.
+REGSAM RequestedRights(REGSAM access, REGSAM granted);
 
 struct Device {
     std::u16string instanceId; // the instance key's path below Enum
@@ -30,12 +35,15 @@ struct DeviceSet {
 class PlatformState {
   public:
     Registry registry;
+    User user = User::Administrator;
     DWORD deviceSetFailure = ERROR_SUCCESS;
     HandleCounts counts;
 
     // A predefined root or an open key handle; nullptr (and counted) for anything else.
     const OpenKey* ResolveKey(HKEY key);
-    HKEY AddKey(std::shared_ptr<RegistryKey> key, REGSAM access);
+    HKEY AddKey(std::shared_ptr<RegistryKey> key, REGSAM access, REGSAM granted);
+    // What the user may do with a predefined key and the keys below it.
+    REGSAM RootRights(std::uint32_t root) const;
     bool CloseKey(HKEY key);
 
     DeviceSet* ResolveDeviceSet(HDEVINFO set);

@@ -42,16 +42,22 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
         return ERROR_FILE_NOT_FOUND;
     }
     std::shared_ptr<RegistryKey> found = FindKey(base->key, path);
+    if (!found && !create) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    // The key's security decides, whatever the base handle was opened for: the rights asked
+    // for, and to create a key, the right to create subkeys.
+    const REGSAM rights = RequestedRights(access, base->granted);
+    if ((rights & ~base->granted) != 0 || (!found && (base->granted & KEY_CREATE_SUB_KEY) == 0)) {
+        return ERROR_ACCESS_DENIED;
+    }
     if (disposition != nullptr) {
         *disposition = found ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     }
-    if (!found && create) {
+    if (!found) {
         found = CreateKey(base->key, path);
     }
-    if (!found) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    *result = Machine().AddKey(std::move(found), access);
+    *result = Machine().AddKey(std::move(found), rights, base->granted);
     return ERROR_SUCCESS;
 }
 

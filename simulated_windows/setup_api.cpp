@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -19,7 +20,7 @@ extern "C" const GUID GUID_DEVCLASS_NET = {
 namespace {
 
 const std::u16string_view EnumPath = u"SYSTEM\\CurrentControlSet\\Enum";
-const std::u16string_view ClassPath = u"SYSTEM\\CurrentControlSet\\Control\\Class";
+const std::u16string_view ClassPath = u"Control\\Class"; // below a control set
 const std::uint32_t LocalMachine = 2;
 
 // Device properties and the instance-key values behind them.
@@ -91,6 +92,20 @@ std::optional<GUID> ParseGuid(std::u16string_view text)
         guid.Data4[i] = static_cast<BYTE>(hex(bytePositions[i], 2));
     }
     return guid;
+}
+
+// The control set whose keys a scope opens: the machine's own, or its copy in a hardware profile
+// (0 for the current one), where configuration-specific settings are kept.
+KeyPath ControlSetPath(DWORD scope, DWORD hwProfile)
+{
+    std::u16string path = u"SYSTEM\\CurrentControlSet";
+    if (scope == DICS_FLAG_CONFIGSPECIFIC) {
+        char profile[16];
+        std::snprintf(profile, sizeof profile, "%04u", static_cast<unsigned>(hwProfile));
+        path += u"\\Hardware Profiles\\" + (hwProfile == 0 ? u"Current" : AnsiToUtf16(profile)) +
+                u"\\System\\CurrentControlSet";
+    }
+    return SplitKeyPath(path);
 }
 
 // What a property read returns for a stored value, in the ANSI code page: an indirect string
@@ -256,7 +271,7 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
 }
 
 extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA deviceInfo, DWORD scope,
-                                     DWORD /*hwProfile*/, DWORD keyType, REGSAM access)
+                                     DWORD hwProfile, DWORD keyType, REGSAM access)
 {
     const PlatformCall call;
     const auto failed = static_cast<HKEY>(INVALID_HANDLE_VALUE);
@@ -272,16 +287,22 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
         return FailWith(ERROR_INVALID_DATA, failed);
     }
     PlatformState& machine = Machine();
+    const auto controlSet = FindKey(machine.registry.Root(LocalMachine), ControlSetPath(scope, hwProfile));
     std::shared_ptr<RegistryKey> key;
-    if (keyType == DIREG_DEV) {
-        key = device->instanceKey->FindSubkey(u"Device Parameters");
+    if (!controlSet) {
+        // A hardware profile that was never created: no key of its scope exists.
+    } else if (keyType == DIREG_DEV) {
+        // The device key: "Device Parameters" below the instance key; in a hardware profile, the
+        // instance's own key there.
+        key = scope == DICS_FLAG_GLOBAL ? device->instanceKey->FindSubkey(u"Device Parameters")
+                                        : FindKey(controlSet, SplitKeyPath(u"Enum\\" + device->instanceId));
     } else if (const auto driver = StringValue(*device->instanceKey, u"Driver");
                driver && !driver->empty() && driver->back() != u'\\') {
         // The driver value names a key below Control\Class, as a path of names: ".." is a name
         // like any other, and an empty value names no key (Wine would open Class itself).
         const KeyPath driverPath = SplitKeyPath(*driver);
         static const KeyPath classPath = SplitKeyPath(ClassPath); // split once, not per device
-        const auto classKey = FindKey(machine.registry.Root(LocalMachine), classPath);
+        const auto classKey = FindKey(controlSet, classPath);
         if (driverPath.valid && classKey) {
             key = FindKey(classKey, driverPath);
         }
@@ -289,7 +310,13 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
     if (!key) {
         return FailWith(ERROR_KEY_DOES_NOT_EXIST, failed);
     }
-    return machine.AddKey(std::move(key), access);
+    // Under HKEY_LOCAL_MACHINE: a standard user may read, but not open for writing.
+    const REGSAM granted = machine.RootRights(LocalMachine);
+    const REGSAM rights = RequestedRights(access, granted);
+    if ((rights & ~granted) != 0) {
+        return FailWith(ERROR_ACCESS_DENIED, failed);
+    }
+    return machine.AddKey(std::move(key), rights, granted);
 }
 
 extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceSet)

@@ -37,6 +37,13 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths);
 // The sample machine built into the binary.
 std::string_view SampleMachineRegFile();
 
+// Who the program runs as. Keys carry the rights Windows' default security gives them: an
+// administrator (the default, an elevated prompt) has full control everywhere; a standard user
+// reads HKEY_LOCAL_MACHINE and the other machine-wide keys, and has full control of
+// HKEY_CURRENT_USER. At start-up SIMULATED_USER=standard or =administrator chooses.
+enum class User { Administrator, Standard };
+void RunAs(User user);
+
 // Makes SetupDiGetClassDevsA fail with `error` (ERROR_SUCCESS lets it work again). Registry
 // contents cannot produce that failure.
 void FailDeviceSetRequests(DWORD error);

@@ -133,6 +133,83 @@ TEST_F(SetupApiTest, DriverKeyOpensFromTheDriverValueOrFails)
     EXPECT_EQ(GetLastError(), ERROR_KEY_DOES_NOT_EXIST);
 }
 
+// The scope decides which copy of a device's keys opens: the machine's own, or the one kept for a
+// hardware profile (0 the current one), which most machines never create.
+TEST(SetupApi, DeviceKeysOpenInTheirScope)
+{
+    const std::string profile =
+        "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\"
+        "CurrentControlSet\\";
+    sim::LoadMachine(RegFile({
+        NetAdapter("ROOT\\NET\\0000", "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n"),
+        "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000\\Device Parameters]\n"
+        "\"Scope\"=\"device, global\"\n",
+        NetDriverKey("0000", "\"Scope\"=\"driver, global\"\n"),
+        profile + "Control\\Class\\" + std::string(NetClass) + "\\0000]\n\"Scope\"=\"driver, current profile\"\n",
+        profile + "Enum\\ROOT\\NET\\0000]\n\"Scope\"=\"device, current profile\"\n",
+    }));
+    HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, DIGCF_PRESENT);
+    SP_DEVINFO_DATA record{};
+    record.cbSize = sizeof record;
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &record));
+    const auto scopeOf = [&](DWORD scope, DWORD profileNumber, DWORD keyType) -> std::string {
+        HKEY key = SetupDiOpenDevRegKey(set, &record, scope, profileNumber, keyType, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE) {
+            return GetLastError() == ERROR_KEY_DOES_NOT_EXIST ? "no key" : "other error";
+        }
+        char text[32] = "";
+        DWORD size = sizeof text;
+        RegQueryValueExA(key, "Scope", nullptr, nullptr, reinterpret_cast<LPBYTE>(text), &size);
+        RegCloseKey(key);
+        return text;
+    };
+    EXPECT_EQ(scopeOf(DICS_FLAG_GLOBAL, 0, DIREG_DRV), "driver, global");
+    EXPECT_EQ(scopeOf(DICS_FLAG_GLOBAL, 7, DIREG_DRV), "driver, global"); // the profile is for the other scope
+    EXPECT_EQ(scopeOf(DICS_FLAG_GLOBAL, 0, DIREG_DEV), "device, global");
+    EXPECT_EQ(scopeOf(DICS_FLAG_CONFIGSPECIFIC, 0, DIREG_DRV), "driver, current profile");
+    EXPECT_EQ(scopeOf(DICS_FLAG_CONFIGSPECIFIC, 0, DIREG_DEV), "device, current profile");
+    EXPECT_EQ(scopeOf(DICS_FLAG_CONFIGSPECIFIC, 1, DIREG_DRV), "no key"); // profile 0001 was never made
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+// Keys carry the rights Windows gives them: a standard user reads HKEY_LOCAL_MACHINE but may not
+// open its keys for writing, nor create any; HKEY_CURRENT_USER is the user's own.
+TEST(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
+{
+    sim::LoadMachine(TwoAdapters);
+    sim::RunAs(sim::User::Standard);
+    HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, DIGCF_PRESENT);
+    SP_DEVINFO_DATA record{};
+    record.cbSize = sizeof record;
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 1, &record));
+    EXPECT_EQ(SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ | KEY_SET_VALUE),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    for (const REGSAM access : {REGSAM{KEY_READ}, REGSAM{GENERIC_READ}, REGSAM{MAXIMUM_ALLOWED}}) {
+        HKEY key = SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access);
+        ASSERT_NE(key, INVALID_HANDLE_VALUE) << access;
+        EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_ACCESS_DENIED);
+        RegCloseKey(key);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_SET_VALUE, &key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+              ERROR_ACCESS_DENIED);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    sim::RunAs(sim::User::Administrator);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
 TEST(SetupApi, ClassAndFlagsSelectTheSet)
 {
     sim::LoadMachine(TwoAdapters);

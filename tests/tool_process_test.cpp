@@ -108,6 +108,33 @@ TEST(ToolProcess, LoadsTheNamedFilesInOrder)
     std::remove(patch.c_str());
 }
 
+// Without elevation every driver key stays shut: opening it with the set-value right is refused.
+TEST(ToolProcess, AStandardUserGetsTheErrorLineForEveryAdapter)
+{
+    setenv("SIMULATED_USER", "standard", 1);
+    const ToolRun run = RunTool(nullptr);
+    unsetenv("SIMULATED_USER");
+    const std::string error = "Error: Failed to open Registry key!!\n";
+    EXPECT_EQ(run.out, "\n*   Brenlok Hardware Abstraction Driver\n"
+                       "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
+                       "SPDRP_UI_NUMBER: 3\n" +
+                           error +
+                           "\n*   Brenlok Hardware Abstraction Driver #2\n"
+                           "SPDRP_UI_NUMBER: -1\n" +
+                           error +
+                           "\n*   Brenlok Hardware Abstraction Driver #3\n"
+                           "SPDRP_LOCATION_INFORMATION: Virtual port 1\n" +
+                           error);
+    EXPECT_EQ(run.status, 0);
+
+    setenv("SIMULATED_USER", "guest", 1);
+    const ToolRun refused = RunTool(nullptr);
+    unsetenv("SIMULATED_USER");
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "SIMULATED_USER: \"guest\" is neither standard nor administrator\n");
+    EXPECT_EQ(refused.status, 2);
+}
+
 // On Windows a write to a pipe whose reader has gone fails and the program goes on; the tool
 // always exits 0.
 TEST(ToolProcess, ExitsZeroWhenItsReaderHasGone)
