@@ -39,37 +39,43 @@ std::string HexValue(const std::string& name, std::size_t bytes)
 
 } // namespace
 
-std::string LargeExport(std::size_t keys)
+std::string LargeExport(std::size_t keys, bool systemOnly)
 {
     std::string out = "\xFF\xFE";
     AppendUtf16(out, "Windows Registry Editor Version 5.00\n\n");
     const std::string net = "{4d36e972-e325-11ce-bfc1-08002be10318}";
-    const std::size_t devices = keys / 20; // each makes three keys
+    const std::size_t devices = systemOnly ? keys / 3 : keys / 20; // each makes three keys
+    // A SYSTEM hive keeps no key with tens of thousands of subkeys (hivex cannot write one, and a
+    // real machine has none): there the devices spread over device IDs and classes.
+    const std::size_t deviceIds = systemOnly ? 1024 : 0x10000;
     char text[256];
     for (std::size_t d = 0; d < devices; ++d) {
+        char classText[64];
+        snprintf(classText, sizeof classText, "{4d36e972-e325-11ce-bfc1-%012zx}", 0x08002be10318 + d / 100);
+        const std::string deviceClass = systemOnly ? classText : net;
         snprintf(text, sizeof text,
                  "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\PCI\\VEN_F0E1&DEV_%04zX\\4&%08zX&0&"
                  "00E0]\n",
-                 d % 0x10000, d);
+                 d % deviceIds, d);
         std::string section = text;
-        section += "\"ClassGUID\"=\"" + net + "\"\n";
+        section += "\"ClassGUID\"=\"" + deviceClass + "\"\n";
         section += d % 2 == 0 ? "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Driver #" +
                                     std::to_string(d) + "\"\n"
                               : "\"DeviceDesc\"=\"Generic Ethernet Adapter #" + std::to_string(d) + "\"\n";
         section +=
             "\"LocationInformation\"=\"PCI bus " + std::to_string(d % 256) + ", device 0, function 0\"\n";
         snprintf(text, sizeof text, "\"UINumber\"=dword:%08zx\n\"Driver\"=\"%s\\\\%04zu\"\n\n", d,
-                 net.c_str(), d);
+                 deviceClass.c_str(), d);
         section += text;
         snprintf(text, sizeof text,
                  "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\PCI\\VEN_F0E1&DEV_%04zX\\4&%08zX&0&"
                  "00E0\\Device "
                  "Parameters]\n\"InterruptManagement\"=dword:00000001\n\n",
-                 d % 0x10000, d);
+                 d % deviceIds, d);
         section += text;
         snprintf(text, sizeof text,
-                 "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\%s\\%04zu]\n", net.c_str(),
-                 d);
+                 "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\%s\\%04zu]\n",
+                 deviceClass.c_str(), d);
         section += text;
         section += "\"DeviceName\"=\"\\\\Device\\\\BrenlokHad" + std::to_string(d) + "\"\n";
         section += HexValue("NetworkAddress", 48) + "\n";

@@ -16,7 +16,12 @@ int main(int argc, char** argv)
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
-    simulated_windows::LoadMachineFromFiles({argv[1]});
+    try {
+        simulated_windows::LoadMachineFromFiles({argv[1]});
+    } catch (const simulated_windows::RegFileError& error) {
+        fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     struct stat file {};
     stat(argv[1], &file);

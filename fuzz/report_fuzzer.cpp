@@ -72,8 +72,8 @@ void SetValue(FuzzedDataProvider& input, sim::RegistryKey& key, const std::u16st
 std::u16string MaybeIndirect(FuzzedDataProvider& input, const std::u16string& text)
 {
     static const char16_t* const references[] = {u"@oem42.inf,%desc%", u"@pci.sys,#65536", u"@", u"@;"};
-    static const char16_t* const tails[] = {u"",       u" %1",     u" %2,%1", u" %3%",  u" %10", u";(0,31,6)",
-                                            u";(a,b)", u";(0,31",  u";()",    u";(;)", u")",    u"%1;(x);(y)"};
+    static const char16_t* const tails[] = {u"",       u" %1",    u" %2,%1", u" %3%", u" %10", u";(0,31,6)",
+                                            u";(a,b)", u";(0,31", u";()",    u";(;)", u")",    u"%1;(x);(y)"};
     switch (input.ConsumeIntegralInRange(0, 3)) {
     case 0:
         return text;
@@ -278,10 +278,12 @@ std::optional<std::u16string> ModelResolve(const std::u16string& text)
     std::size_t i = 0;
     while (i < fallback.size()) {
         const bool digit1 = i + 1 < fallback.size() && fallback[i + 1] >= u'0' && fallback[i + 1] <= u'9';
-        const bool digit2 = digit1 && i + 2 < fallback.size() && fallback[i + 2] >= u'0' && fallback[i + 2] <= u'9';
-        const std::size_t number = !digit1   ? 0
-                                   : !digit2 ? static_cast<std::size_t>(fallback[i + 1] - u'0')
-                                             : static_cast<std::size_t>((fallback[i + 1] - u'0') * 10 + (fallback[i + 2] - u'0'));
+        const bool digit2 =
+            digit1 && i + 2 < fallback.size() && fallback[i + 2] >= u'0' && fallback[i + 2] <= u'9';
+        const std::size_t number =
+            !digit1   ? 0
+            : !digit2 ? static_cast<std::size_t>(fallback[i + 1] - u'0')
+                      : static_cast<std::size_t>((fallback[i + 1] - u'0') * 10 + (fallback[i + 2] - u'0'));
         if (fallback[i] == u'%' && number >= 1 && number <= arguments.size()) {
             resolved += arguments[number - 1];
             i += digit2 ? 3 : 2;
@@ -315,11 +317,13 @@ std::optional<std::string> ModelProperty(const std::string& instanceId, const ch
 }
 
 // The platform's answer for a text property must be the model's.
-void CheckProperty(const std::string& instanceId, const char* valueName, const std::optional<std::string>& platform)
+void CheckProperty(const std::string& instanceId, const char* valueName,
+                   const std::optional<std::string>& platform)
 {
     const auto model = ModelProperty(instanceId, valueName);
     if (model != platform) {
-        fprintf(stderr, "%s of %s: the platform's answer differs from the model's\n", valueName, instanceId.c_str());
+        fprintf(stderr, "%s of %s: the platform's answer differs from the model's\n", valueName,
+                instanceId.c_str());
         std::abort();
     }
 }

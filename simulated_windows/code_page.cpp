@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 namespace simulated_windows {
@@ -89,6 +89,41 @@ char16_t UpcaseBeyondAscii(char16_t unit)
         return static_cast<char16_t>(unit - 1);
     }
     return unit;
+}
+
+std::u16string Utf8ToUtf16(std::string_view utf8)
+{
+    std::u16string text;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const std::size_t extra = lead < 0x80                   ? 0
+                                  : lead >= 0xC2 && lead < 0xE0 ? 1
+                                  : lead >= 0xE0 && lead < 0xF0 ? 2
+                                  : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                                : 4;
+        char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+        bool valid = extra < 4 && i + extra < utf8.size();
+        for (std::size_t k = 1; valid && k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3F);
+        }
+        const char32_t least[] = {0, 0x80, 0x800, 0x10000};
+        valid = valid && c >= least[extra] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+        if (!valid) {
+            text.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            text.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            text.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            text.push_back(static_cast<char16_t>(c));
+        }
+        i += 1 + extra;
+    }
+    return text;
 }
 
 // UTF-16LE is the host's own char16_t, so both directions are a copy.

@@ -31,6 +31,9 @@ inline char16_t UpcaseForCompare(char16_t unit)
     return UpcaseBeyondAscii(unit);
 }
 
+// UTF-8, as hivex gives names, to UTF-16; what is not UTF-8 becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+
 // Converts between a UTF-16LE byte image and code units. An odd last byte is dropped.
 std::u16string Utf16FromBytes(const unsigned char* bytes, std::size_t size);
 Bytes Utf16ToBytes(std::u16string_view text);

@@ -1,5 +1,6 @@
 #include "simulated_windows/platform_state.h"
 
+#include "simulated_windows/hive_file.h"
 #include "simulated_windows/mapped_file.h"
 
 #include <cerrno>
@@ -29,10 +30,11 @@ Process& TheProcess()
 
 // Windows has no SIGPIPE: a write to a pipe whose reader has gone fails, and the program goes on.
 // Set before main, so that it holds for every write the program makes.
-const bool BrokenPipesFailWrites = [] {
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}();
+bool IgnoreBrokenPipes() noexcept
+{
+    return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+}
+const bool BrokenPipesFailWrites = IgnoreBrokenPipes();
 
 std::vector<std::string> SplitList(const std::string& list)
 {
@@ -45,6 +47,17 @@ std::vector<std::string> SplitList(const std::string& list)
             return items;
         }
         start = end + 1;
+    }
+}
+
+// A file is a hive or a .reg file by its content, not its name.
+void ImportFile(Registry& registry, std::string_view bytes, const std::string& name, const std::string& path,
+                const ImportProgress& progress)
+{
+    if (IsHive(bytes)) {
+        ImportSystemHive(registry, bytes, name, path);
+    } else {
+        ImportRegFile(registry, bytes, name, progress);
     }
 }
 
@@ -194,7 +207,7 @@ void LoadMachine(const std::vector<RegFileText>& files)
 {
     Registry staged;
     for (const auto& file : files) {
-        ImportRegFile(staged, file.bytes, file.name);
+        ImportFile(staged, file.bytes, file.name, "", {});
     }
     LoadMachine(std::move(staged));
 }
@@ -223,7 +236,8 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths)
     Registry staged;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const MappedFile& file = files[i];
-        ImportRegFile(staged, file.Bytes(), paths[i], [&file](std::size_t done) { file.Release(done); });
+        ImportFile(staged, file.Bytes(), paths[i], paths[i],
+                   [&file](std::size_t done) { file.Release(done); });
     }
     LoadMachine(std::move(staged));
 }

@@ -45,7 +45,8 @@ bool KeyNameLess::operator()(std::u16string_view a, std::u16string_view b) const
         return UpcaseForCompare(x) < UpcaseForCompare(y);
     });
 }
-bool KeyNameLess::operator()(const std::shared_ptr<RegistryKey>& a, const std::shared_ptr<RegistryKey>& b) const
+bool KeyNameLess::operator()(const std::shared_ptr<RegistryKey>& a,
+                             const std::shared_ptr<RegistryKey>& b) const
 {
     return (*this)(a->Name(), b->Name());
 }
@@ -87,7 +88,10 @@ std::shared_ptr<RegistryKey> RegistryKey::FindSubkey(std::u16string_view name) c
         return nullptr;
     }
     const auto found = subkeys_->find(name);
-    return found == subkeys_->end() ? nullptr : *found;
+    if (found == subkeys_->end()) {
+        return nullptr;
+    }
+    return (*found)->link_ ? (*found)->link_ : *found;
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::CreateSubkey(std::u16string_view name)
@@ -101,7 +105,7 @@ std::shared_ptr<RegistryKey> RegistryKey::CreateSubkey(std::u16string_view name)
     }
     const auto found = subkeys_->lower_bound(name);
     if (found != subkeys_->end() && NamesEqual((*found)->Name(), name)) {
-        return *found;
+        return (*found)->link_ ? (*found)->link_ : *found;
     }
     return *subkeys_->emplace_hint(found, std::make_shared<RegistryKey>(std::u16string(name)));
 }
@@ -117,10 +121,29 @@ void RegistryKey::DeleteSubkey(std::u16string_view name)
 
 std::vector<std::shared_ptr<RegistryKey>> RegistryKey::Subkeys() const
 {
-    if (!subkeys_) {
-        return {};
+    std::vector<std::shared_ptr<RegistryKey>> keys(subkeys_ ? subkeys_->size() : 0);
+    if (subkeys_) {
+        std::transform(subkeys_->begin(), subkeys_->end(), keys.begin(),
+                       [](const auto& key) { return key->link_ ? key->link_ : key; });
     }
-    return {subkeys_->begin(), subkeys_->end()};
+    return keys;
+}
+
+std::shared_ptr<RegistryKey> RegistryKey::LinkSubkey(std::u16string_view name,
+                                                     std::shared_ptr<RegistryKey> target)
+{
+    if (!subkeys_) {
+        subkeys_ = std::make_unique<SubkeySet>();
+    }
+    std::shared_ptr<RegistryKey> replaced;
+    if (const auto found = subkeys_->find(name); found != subkeys_->end()) {
+        replaced = (*found)->link_ ? nullptr : *found;
+        subkeys_->erase(found);
+    }
+    auto link = std::make_shared<RegistryKey>(std::u16string(name));
+    link->link_ = std::move(target);
+    subkeys_->insert(std::move(link));
+    return replaced;
 }
 
 std::size_t RegistryKey::FindSlot(std::u16string_view name) const
@@ -140,6 +163,18 @@ void RegistryKey::BuildIndex()
     for (std::size_t slot = 0; slot < values_.size(); ++slot) {
         index_->emplace(Upcased(values_[slot].name), slot);
     }
+}
+
+std::vector<const RegistryValue*> RegistryKey::Values() const
+{
+    std::vector<const RegistryValue*> values;
+    for (std::size_t slot = 0; slot < values_.size(); ++slot) {
+        // A deleted value of an indexed key is a gap that the index no longer leads to.
+        if (!index_ || FindSlot(values_[slot].name) == slot) {
+            values.push_back(&values_[slot]);
+        }
+    }
+    return values;
 }
 
 const RegistryValue* RegistryKey::FindValue(std::u16string_view name) const

@@ -48,7 +48,8 @@ class RegistryKey {
 
     const std::u16string& Name() const { return name_; }
 
-    // nullptr when there is no such subkey.
+    // nullptr when there is no such subkey. A link leads to its target, here and in the two
+    // functions that follow.
     std::shared_ptr<RegistryKey> FindSubkey(std::u16string_view name) const;
     // The existing subkey of that name, or a new one.
     std::shared_ptr<RegistryKey> CreateSubkey(std::u16string_view name);
@@ -56,8 +57,13 @@ class RegistryKey {
     void DeleteSubkey(std::u16string_view name);
     // Subkeys in enumeration order.
     std::vector<std::shared_ptr<RegistryKey>> Subkeys() const;
+    // Makes the subkey `name` a link to `target`, as Windows links CurrentControlSet to the control
+    // set in use. Returns the key of that name it replaced, unless that was a link or there was none.
+    std::shared_ptr<RegistryKey> LinkSubkey(std::u16string_view name, std::shared_ptr<RegistryKey> target);
 
     const RegistryValue* FindValue(std::u16string_view name) const;
+    // The values in creation order.
+    std::vector<const RegistryValue*> Values() const;
     void SetValue(std::u16string_view name, std::uint32_t type, Bytes data);
     void DeleteValue(std::u16string_view name);
 
@@ -73,11 +79,12 @@ class RegistryKey {
 
     std::u16string name_;
     std::unique_ptr<SubkeySet> subkeys_; // null until the first subkey
-    std::vector<RegistryValue> values_; // in creation order
+    std::vector<RegistryValue> values_;  // in creation order
     // Upper-cased name to position, only for a key with many values: it finds one by hashing, not
     // by a scan, and a value deleted from it leaves an unindexed gap, so that deleting is not
     // linear in the key's size either. Most keys have a handful and do without its memory.
     std::unique_ptr<std::unordered_map<std::u16string, std::size_t>> index_;
+    std::shared_ptr<RegistryKey> link_; // the key a link leads to; null for a key of its own
 };
 
 // Windows refuses keys nested deeper than this below their root key.

@@ -145,7 +145,8 @@ TEST(SetupApi, DeviceKeysOpenInTheirScope)
         "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000\\Device Parameters]\n"
         "\"Scope\"=\"device, global\"\n",
         NetDriverKey("0000", "\"Scope\"=\"driver, global\"\n"),
-        profile + "Control\\Class\\" + std::string(NetClass) + "\\0000]\n\"Scope\"=\"driver, current profile\"\n",
+        profile + "Control\\Class\\" + std::string(NetClass) +
+            "\\0000]\n\"Scope\"=\"driver, current profile\"\n",
         profile + "Enum\\ROOT\\NET\\0000]\n\"Scope\"=\"device, current profile\"\n",
     }));
     HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, DIGCF_PRESENT);
@@ -164,7 +165,8 @@ TEST(SetupApi, DeviceKeysOpenInTheirScope)
         return text;
     };
     EXPECT_EQ(scopeOf(DICS_FLAG_GLOBAL, 0, DIREG_DRV), "driver, global");
-    EXPECT_EQ(scopeOf(DICS_FLAG_GLOBAL, 7, DIREG_DRV), "driver, global"); // the profile is for the other scope
+    EXPECT_EQ(scopeOf(DICS_FLAG_GLOBAL, 7, DIREG_DRV),
+              "driver, global"); // the profile is for the other scope
     EXPECT_EQ(scopeOf(DICS_FLAG_GLOBAL, 0, DIREG_DEV), "device, global");
     EXPECT_EQ(scopeOf(DICS_FLAG_CONFIGSPECIFIC, 0, DIREG_DRV), "driver, current profile");
     EXPECT_EQ(scopeOf(DICS_FLAG_CONFIGSPECIFIC, 0, DIREG_DEV), "device, current profile");
@@ -188,19 +190,21 @@ TEST(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
     for (const REGSAM access : {REGSAM{KEY_READ}, REGSAM{GENERIC_READ}, REGSAM{MAXIMUM_ALLOWED}}) {
         HKEY key = SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access);
         ASSERT_NE(key, INVALID_HANDLE_VALUE) << access;
-        EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+                  ERROR_ACCESS_DENIED);
         RegCloseKey(key);
     }
     SetupDiDestroyDeviceInfoList(set);
 
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_SET_VALUE, &key), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
-              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+        ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
               ERROR_ACCESS_DENIED);
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
     RegCloseKey(key);
@@ -266,8 +270,8 @@ TEST(IndirectStrings, ResolveToTheirFallbackWithTheArgumentsPutIn)
         EXPECT_EQ(required, std::strlen(resolved) + 1);
         EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
         SetupDiDestroyDeviceInfoList(set);
-        const auto raw = sim::ReadStoredValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000",
-                                              "LocationInformation");
+        const auto raw = sim::ReadStoredValue(
+            HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000", "LocationInformation");
         ASSERT_TRUE(raw);
         EXPECT_EQ(raw->data.size(), 2 * (std::strlen(stored) + 1));
     }
@@ -322,8 +326,9 @@ TEST_F(RegistryApiTest, AStringStoredWithoutTerminatorIsTerminatedWhenThereIsRoo
     for (const DWORD room : {2u, 3u}) {
         char data[4] = {'z', 'z', 'z', 'z'};
         DWORD size = room;
-        EXPECT_EQ(RegQueryValueExA(key_, "Unterminated", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size),
-                  ERROR_SUCCESS);
+        EXPECT_EQ(
+            RegQueryValueExA(key_, "Unterminated", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &size),
+            ERROR_SUCCESS);
         EXPECT_EQ(size, 2u);
         EXPECT_EQ(std::string(data, 4), room == 2 ? "abzz" : std::string("ab\0z", 4));
     }
@@ -334,7 +339,8 @@ TEST_F(RegistryApiTest, AStringStoredWithoutTerminatorIsTerminatedWhenThereIsRoo
 TEST_F(RegistryApiTest, SetValueAddsTheTerminatorThatTheSizeJustMissed)
 {
     HKEY writable = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Check", 0, KEY_SET_VALUE, &writable), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Check", 0, KEY_SET_VALUE, &writable),
+              ERROR_SUCCESS);
     const char text[] = "FullString";
     const char multi[] = "Aa\0Bb\0Cc\0"; // and the literal's own terminator
     const auto bytes = [](const char* data) { return reinterpret_cast<const BYTE*>(data); };
