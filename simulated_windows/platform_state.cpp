@@ -72,6 +72,10 @@ void LoadStartupMachine()
             }
             TheProcess().state.user = name == "standard" ? User::Standard : User::Administrator;
         }
+        if (const char* list = std::getenv("SIMULATED_PRESENT"); list != nullptr) {
+            const MappedFile file(list);
+            TheProcess().state.present = ReadPresentDevices(file.Bytes(), list);
+        }
         const char* files = std::getenv("SIMULATED_REGISTRY");
         if (files != nullptr) {
             LoadMachineFromFiles(SplitList(files));
@@ -240,6 +244,16 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths)
                    [&file](std::size_t done) { file.Release(done); });
     }
     LoadMachine(std::move(staged));
+}
+
+void LoadPresentDevices(std::string_view csvBytes, const std::string& fileName)
+{
+    Machine().present = ReadPresentDevices(csvBytes, fileName);
+}
+
+void CountEveryDeviceAsPresent()
+{
+    Machine().present.reset();
 }
 
 void RunAs(User user)

@@ -2,12 +2,14 @@
 // the thread's last error. Internal to the platform.
 #pragma once
 
+#include "simulated_windows/present_list.h"
 #include "simulated_windows/registry.h"
 #include "simulated_windows/simulated_platform.h"
 #include "simulated_windows/win32_api.h"
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace simulated_windows {
@@ -36,6 +38,7 @@ class PlatformState {
   public:
     Registry registry;
     User user = User::Administrator;
+    std::optional<PresentDevices> present; // none: every device counts as present
     DWORD deviceSetFailure = ERROR_SUCCESS;
     HandleCounts counts;
 

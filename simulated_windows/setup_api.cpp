@@ -1,7 +1,8 @@
 // The Setup API functions. Devices are the instance keys
 // HKLM\SYSTEM\CurrentControlSet\Enum\<enumerator>\<device>\<instance>; a device belongs to the
-// class its "ClassGUID" value names, and every such device counts as present. Properties are
-// read live from the instance key, as Wine does, and indirect strings resolved, as Windows does.
+// class its "ClassGUID" value names, and is present when the machine's list says so (without a
+// list, always). Properties are read live from the instance key, as Wine does, and indirect
+// strings resolved, as Windows does.
 #include "simulated_windows/indirect_string.h"
 #include "simulated_windows/platform_state.h"
 
@@ -171,9 +172,14 @@ extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator
                 if (!deviceClass || (!allClasses && !GuidsEqual(*deviceClass, *classGuid))) {
                     continue;
                 }
-                set.devices.push_back(
-                    Device{enumeratorKey->Name() + u"\\" + deviceKey->Name() + u"\\" + instanceKey->Name(),
-                           instanceKey, *deviceClass});
+                std::u16string id =
+                    enumeratorKey->Name() + u"\\" + deviceKey->Name() + u"\\" + instanceKey->Name();
+                // Present: in the machine's list, when the replay has one.
+                if ((flags & DIGCF_PRESENT) != 0 && machine.present &&
+                    machine.present->count(InstanceIdKey(id)) == 0) {
+                    continue;
+                }
+                set.devices.push_back(Device{std::move(id), instanceKey, *deviceClass});
             }
         }
     }

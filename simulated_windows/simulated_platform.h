@@ -44,6 +44,13 @@ std::string_view SampleMachineRegFile();
 enum class User { Administrator, Standard };
 void RunAs(User user);
 
+// Which devices count as present for DIGCF_PRESENT: those in a list that the customer's machine
+// wrote (PowerShell's or wmic's CSV, see present_list.h), or, without a list, every device in the
+// registry, removed ones that left their keys behind included. At start-up SIMULATED_PRESENT
+// names the list. LoadPresentDevices throws RegFileError for a list it cannot read.
+void LoadPresentDevices(std::string_view csvBytes, const std::string& fileName);
+void CountEveryDeviceAsPresent();
+
 // Makes SetupDiGetClassDevsA fail with `error` (ERROR_SUCCESS lets it work again). Registry
 // contents cannot produce that failure.
 void FailDeviceSetRequests(DWORD error);

@@ -135,6 +135,28 @@ TEST(ToolProcess, AStandardUserGetsTheErrorLineForEveryAdapter)
     EXPECT_EQ(refused.status, 2);
 }
 
+// The list of present devices is a platform setting like the registry: one that cannot be read
+// stops the run before any report line.
+TEST(ToolProcess, RefusesAPresentListItCannotRead)
+{
+    const std::string wrong = WriteFile("wrong.csv", "\"Class\",\"Name\"\r\n\"Net\",\"x\"\r\n");
+    const std::string missing = TempPath("missing.csv");
+    const std::pair<std::string, std::string> cases[] = {
+        {wrong,
+         wrong + ": not a list of present devices: it has neither an InstanceId nor a PNPDeviceID column\n"},
+        {missing, missing + ": cannot be read: No such file or directory\n"},
+    };
+    for (const auto& [list, message] : cases) {
+        setenv("SIMULATED_PRESENT", list.c_str(), 1);
+        const ToolRun run = RunTool(nullptr);
+        unsetenv("SIMULATED_PRESENT");
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, message);
+        EXPECT_EQ(run.status, 2);
+    }
+    std::remove(wrong.c_str());
+}
+
 // On Windows a write to a pipe whose reader has gone fails and the program goes on; the tool
 // always exits 0.
 TEST(ToolProcess, ExitsZeroWhenItsReaderHasGone)

@@ -1,0 +1,115 @@
+// Which adapters were present: the registry keeps the keys of adapters long removed ("phantoms",
+// common after a card swap), and only the machine's own list tells them apart. The list comes as
+// Windows writes it, from PowerShell or from wmic.
+#include "adapter_report/adapter_report.h"
+#include "simulated_windows/simulated_platform.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace test_support;
+namespace sim = simulated_windows;
+
+namespace {
+
+const std::string PresentId = "PCI\\VEN_F0E1&DEV_0A20&SUBSYS_00000000&REV_01\\4&2A0B1F3&0&00E3";
+const std::string PhantomId = "PCI\\VEN_F0E1&DEV_0A20&SUBSYS_00000000&REV_01\\4&2A0B1F3&0&00E8";
+
+std::string Adapter(const std::string& id, const std::string& name)
+{
+    return NetAdapter(id, "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Driver " + name +
+                              "\"\n\"Driver\"=\"" + std::string(NetClass) + "\\\\" + name + "\"\n") +
+           NetDriverKey(name, "\"DeviceName\"=\"" + name + "\"\n");
+}
+
+std::string Block(const std::string& name)
+{
+    return "\n*   Brenlok Hardware Abstraction Driver " + name +
+           "\nGetRegistryStringValue(): DeviceName: " + name + "\nTaldric Name: " + name + "\n";
+}
+
+std::string Utf8WithMark(const std::string& text)
+{
+    return "\xEF\xBB\xBF" + text;
+}
+
+// UTF-16LE with its mark, lines ended as given.
+std::string Utf16WithMark(const std::string& ascii)
+{
+    std::string bytes = "\xFF\xFE";
+    for (const char c : ascii) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+class Presence : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        sim::LoadMachine(RegFile({Adapter(PresentId, "0001"), Adapter(PhantomId, "0002")}));
+    }
+    void TearDown() override { sim::CountEveryDeviceAsPresent(); }
+};
+
+TEST_F(Presence, OnlyListedAdaptersArePresent)
+{
+    // The device IDs as Windows lists them, in another letter case than the keys.
+    std::string lower = PresentId;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const std::pair<const char*, std::string> lists[] = {
+        {"PowerShell 7", "\"InstanceId\"\r\n\"" + PresentId + "\"\r\n\"ROOT\\SYSTEM\\0000\"\r\n"},
+        {"Windows PowerShell 5, UTF-8",
+         Utf8WithMark("#TYPE Microsoft.Management.Infrastructure.CimInstance#ROOT/"
+                      "cimv2/Win32_PnPEntity\r\n\"Class\",\"InstanceId\",\"Name\"\r\n"
+                      "\"Net\",\"" +
+                      lower + "\",\"Adapter, \"\"first\"\"\"\r\n")},
+        {"wmic, UTF-16", Utf16WithMark("\r\r\nNode,PNPDeviceID\r\r\nMACHINE," + PresentId + "\r\r\n")},
+    };
+    for (const auto& [shape, list] : lists) {
+        SCOPED_TRACE(shape);
+        sim::LoadPresentDevices(list, "present.csv");
+        EXPECT_EQ(CaptureStdout(PrintAdapterReport), Block("0001"));
+    }
+    sim::CountEveryDeviceAsPresent();
+    EXPECT_EQ(CaptureStdout(PrintAdapterReport), Block("0001") + Block("0002"));
+}
+
+// Without DIGCF_PRESENT Windows lists every device of the class, phantoms too.
+TEST_F(Presence, WithoutThePresentFlagEveryDeviceIsListed)
+{
+    sim::LoadPresentDevices("InstanceId\n" + PresentId + "\n", "present.csv");
+    for (const DWORD flags : {DWORD{DIGCF_PRESENT}, DWORD{0}}) {
+        HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, flags);
+        SP_DEVINFO_DATA record{};
+        record.cbSize = sizeof record;
+        DWORD count = 0;
+        while (SetupDiEnumDeviceInfo(set, count, &record)) {
+            ++count;
+        }
+        EXPECT_EQ(count, flags == 0 ? 2u : 1u);
+        SetupDiDestroyDeviceInfoList(set);
+    }
+}
+
+TEST_F(Presence, AListWithoutItsColumnIsRefused)
+{
+    const std::pair<std::string, std::string> lists[] = {
+        {"\"Class\",\"Name\"\r\n\"Net\",\"Adapter\"\r\n",
+         "present.csv: not a list of present devices: it has neither an InstanceId nor a PNPDeviceID column"},
+        {"", "present.csv: not a list of present devices: it is empty"},
+    };
+    for (const auto& [list, message] : lists) {
+        try {
+            sim::LoadPresentDevices(list, "present.csv");
+            ADD_FAILURE() << "accepted";
+        } catch (const sim::RegFileError& error) {
+            EXPECT_EQ(error.what(), message);
+        }
+    }
+}
+
+} // namespace
