@@ -22,10 +22,10 @@ std::u16string Widen(const std::string& ascii)
 
 // A machine of `adapters` network adapters, every other one the maker's, each with a location,
 // a UI number and a driver key holding its name.
-sim::Registry Machine(std::size_t adapters)
+sim::Registry AdapterRegistry(std::size_t adapters)
 {
     sim::Registry registry;
-    const auto hklm = registry.Root(2);
+    const auto hklm = registry.Root(sim::RootKey::LocalMachine);
     const auto pci =
         sim::CreateKey(hklm, sim::SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Enum\\PCI\\VEN_F0E1&DEV_0A20"));
     const auto classKey =
@@ -52,7 +52,7 @@ sim::Registry Machine(std::size_t adapters)
 void Report(benchmark::State& state)
 {
     const auto adapters = static_cast<std::size_t>(state.range(0));
-    sim::LoadMachine(Machine(adapters));
+    sim::LoadMachine(AdapterRegistry(adapters));
     fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
     const int null = open("/dev/null", O_WRONLY);

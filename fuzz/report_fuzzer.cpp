@@ -146,7 +146,7 @@ void AddDeepAndWideTrees(FuzzedDataProvider& input, sim::RegistryKey& enumKey, s
 sim::Registry BuildMachine(FuzzedDataProvider& input)
 {
     sim::Registry registry;
-    const auto machine = registry.Root(2);
+    const auto machine = registry.Root(sim::RootKey::LocalMachine);
     const auto enumKey = sim::CreateKey(machine, sim::SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Enum"));
     const auto classKey =
         sim::CreateKey(machine, sim::SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Control\\Class\\" + NetClass));

@@ -4,13 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+// The trace switch, which the build sets from its option ADAPTER_REPORT_TRACE.
 #ifndef REGISTRY_VALUES_TRACE
 #define REGISTRY_VALUES_TRACE 1
 #endif
 
 namespace {
-
-const bool TraceRegistryAccess = REGISTRY_VALUES_TRACE != 0;
 
 // Room for the decimal text of any DWORD, with plenty to spare.
 const size_t NUMBER_TEXT_SIZE = 500;
@@ -18,16 +17,17 @@ const size_t NUMBER_TEXT_SIZE = 500;
 // Writes "<function>(): <valueName>: <text>\n", reading at most `textLength` bytes of `text`.
 void TraceLine(const char* function, LPCSTR valueName, const char* text, size_t textLength)
 {
-    if (!TraceRegistryAccess) {
+    if (REGISTRY_VALUES_TRACE == 0) {
         return;
     }
     const int shown = textLength > INT_MAX ? INT_MAX : static_cast<int>(textLength);
     printf("%s(): %s: %.*s\n", function, valueName, shown, text);
 }
 
-// Whether the read left a string that ends inside the buffer, terminating it after the returned
-// bytes when they fit but carry no terminator (the registry does not promise one).
-bool EndReadString(LPSTR buffer, DWORD capacity, LSTATUS status, DWORD length)
+// Terminates a read that is whole, a string that ends inside the buffer, after the returned bytes
+// when they fit but carry no terminator (the registry does not promise one). False when the read
+// is not whole: failed, too long, or filling the buffer without a terminator.
+bool TerminateWholeRead(LPSTR buffer, DWORD capacity, LSTATUS status, DWORD length)
 {
     if (status != ERROR_SUCCESS || length > capacity) {
         return false;
@@ -70,7 +70,7 @@ void GetRegistryStringValue(HKEY key, LPCSTR valueName, LPSTR buffer, LPDWORD si
 
     const LSTATUS status =
         RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), size);
-    if (!EndReadString(buffer, capacity, status, *size)) {
+    if (!TerminateWholeRead(buffer, capacity, status, *size)) {
         RestorePlaceholder(buffer, capacity, placeholder);
     }
 

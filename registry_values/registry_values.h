@@ -1,7 +1,8 @@
 // Registry string helpers: read or store one string value in a key the caller has opened, and
 // trace each access on standard output as "<function>(): <value name>: <value text>".
 //
-// The trace sits behind the build-time switch REGISTRY_VALUES_TRACE (1 unless the build says 0).
+// The trace sits behind the build-time switch REGISTRY_VALUES_TRACE (1 unless the build says 0),
+// which the CMake option ADAPTER_REPORT_TRACE sets.
 #pragma once
 
 #include "platform/windows_platform.h"

@@ -11,7 +11,7 @@ namespace simulated_windows {
 namespace {
 
 // Bytes 0x80-0x9F of Windows-1252; the rest of the code page is Latin-1.
-constexpr std::array<char16_t, 32> HighControls = {
+constexpr std::array<char16_t, 32> Bytes80To9F = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
@@ -32,7 +32,7 @@ static_assert(std::is_sorted(std::begin(BestFits), std::end(BestFits),
 
 char16_t ByteToUnit(unsigned char byte)
 {
-    return byte >= 0x80 && byte < 0xA0 ? HighControls[byte - 0x80] : char16_t{byte};
+    return byte >= 0x80 && byte < 0xA0 ? Bytes80To9F[byte - 0x80] : char16_t{byte};
 }
 
 char UnitToByte(char16_t unit)
@@ -40,9 +40,9 @@ char UnitToByte(char16_t unit)
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
         return static_cast<char>(unit);
     }
-    const auto control = std::find(HighControls.begin(), HighControls.end(), unit);
-    if (control != HighControls.end()) {
-        return static_cast<char>(0x80 + (control - HighControls.begin()));
+    const auto control = std::find(Bytes80To9F.begin(), Bytes80To9F.end(), unit);
+    if (control != Bytes80To9F.end()) {
+        return static_cast<char>(0x80 + (control - Bytes80To9F.begin()));
     }
     const auto fit = std::lower_bound(std::begin(BestFits), std::end(BestFits), unit,
                                       [](const BestFit& entry, char16_t u) { return entry.unit < u; });

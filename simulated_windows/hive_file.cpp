@@ -20,8 +20,6 @@
 namespace simulated_windows {
 namespace {
 
-const std::uint32_t LocalMachine = 2;
-
 // hivex hands out malloc'd names, lists and data.
 struct Free {
     void operator()(void* memory) const { std::free(memory); }
@@ -255,7 +253,7 @@ void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std:
     const hive_node_h root = reader.Root();
     const std::u16string controlSet = reader.CurrentControlSet(root);
 
-    const auto system = registry.Root(LocalMachine)->CreateSubkey(u"SYSTEM");
+    const auto system = registry.Root(RootKey::LocalMachine)->CreateSubkey(u"SYSTEM");
     reader.CopyTree(root, system, 1);
     // What earlier files wrote under a CurrentControlSet that was not yet a link joins the control
     // set in use, below what the hive holds.

@@ -2,6 +2,7 @@
 
 #include "simulated_windows/hive_file.h"
 #include "simulated_windows/mapped_file.h"
+#include "simulated_windows/simulated_platform.h"
 
 #include <cerrno>
 #include <csignal>
@@ -90,7 +91,7 @@ void LoadStartupMachine()
 
 } // namespace
 
-PlatformState& Machine()
+PlatformState& Platform()
 {
     Process& process = TheProcess();
     if (!process.machineLoaded) {
@@ -125,12 +126,11 @@ ULONG_PTR PlatformState::NextHandle()
 const OpenKey* PlatformState::ResolveKey(HKEY key)
 {
     const auto value = reinterpret_cast<ULONG_PTR>(key);
-    if (value >= 0x80000000 && value < 0x80000000 + Registry::RootCount) {
+    if (const auto predefined = PredefinedKey(key)) {
         // Looked up afresh each time: loading a machine replaces the registry and its roots.
-        const auto index = static_cast<std::uint32_t>(value - 0x80000000);
-        OpenKey& root = roots_[index];
+        OpenKey& root = roots_[static_cast<std::uint32_t>(*predefined)];
         // Windows opens a predefined key with all the rights the user has on it.
-        root = OpenKey{registry.Root(index), RootRights(index), RootRights(index)};
+        root = OpenKey{registry.Root(*predefined), RootRights(*predefined), RootRights(*predefined)};
         if (root.key) {
             return &root;
         }
@@ -143,10 +143,19 @@ const OpenKey* PlatformState::ResolveKey(HKEY key)
     return &found->second;
 }
 
-REGSAM PlatformState::RootRights(std::uint32_t root) const
+REGSAM PlatformState::RootRights(RootKey root) const
 {
-    const std::uint32_t currentUser = 1;
-    return user == User::Administrator || root == currentUser ? KEY_ALL_ACCESS : KEY_READ;
+    return user == User::Administrator || root == RootKey::CurrentUser ? KEY_ALL_ACCESS : KEY_READ;
+}
+
+std::optional<RootKey> PredefinedKey(HKEY key)
+{
+    const auto value = reinterpret_cast<ULONG_PTR>(key);
+    const auto first = reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT);
+    if (value < first || value - first >= RootKeyNumbers) {
+        return std::nullopt;
+    }
+    return static_cast<RootKey>(value - first);
 }
 
 REGSAM RequestedRights(REGSAM access, REGSAM granted)
@@ -248,32 +257,32 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths)
 
 void LoadPresentDevices(std::string_view csvBytes, const std::string& fileName)
 {
-    Machine().present = ReadPresentDevices(csvBytes, fileName);
+    Platform().present = ReadPresentDevices(csvBytes, fileName);
 }
 
 void CountEveryDeviceAsPresent()
 {
-    Machine().present.reset();
+    Platform().present.reset();
 }
 
 void RunAs(User user)
 {
-    Machine().user = user;
+    Platform().user = user;
 }
 
 void FailDeviceSetRequests(DWORD error)
 {
-    Machine().deviceSetFailure = error;
+    Platform().deviceSetFailure = error;
 }
 
 HandleCounts Handles()
 {
-    return Machine().counts;
+    return Platform().counts;
 }
 
 std::optional<StoredValue> ReadStoredValue(HKEY root, std::string_view keyPath, std::string_view valueName)
 {
-    PlatformState& machine = Machine();
+    PlatformState& machine = Platform();
     const OpenKey* base = machine.ResolveKey(root);
     if (base == nullptr) {
         return std::nullopt;

@@ -2,9 +2,9 @@
 // the thread's last error. Internal to the platform.
 #pragma once
 
+#include "simulated_windows/platform_types.h"
 #include "simulated_windows/present_list.h"
 #include "simulated_windows/registry.h"
-#include "simulated_windows/simulated_platform.h"
 #include "simulated_windows/win32_api.h"
 
 #include <map>
@@ -46,7 +46,7 @@ class PlatformState {
     const OpenKey* ResolveKey(HKEY key);
     HKEY AddKey(std::shared_ptr<RegistryKey> key, REGSAM access, REGSAM granted);
     // What the user may do with a predefined key and the keys below it.
-    REGSAM RootRights(std::uint32_t root) const;
+    REGSAM RootRights(RootKey root) const;
     bool CloseKey(HKEY key);
 
     DeviceSet* ResolveDeviceSet(HDEVINFO set);
@@ -59,11 +59,14 @@ class PlatformState {
     ULONG_PTR nextHandle_ = 0x100;
     std::map<ULONG_PTR, OpenKey> keys_;
     std::map<ULONG_PTR, DeviceSet> deviceSets_;
-    OpenKey roots_[Registry::RootCount]; // the predefined keys, open with every right
+    OpenKey roots_[RootKeyNumbers]; // the predefined keys, open with every right the user has
 };
 
+// The predefined key a handle is, if it is one: HKEY_CLASSES_ROOT and the numbers after it.
+std::optional<RootKey> PredefinedKey(HKEY key);
+
 // The machine, loaded at the first call (see simulated_platform.h).
-PlatformState& Machine();
+PlatformState& Platform();
 
 // Marks a Windows function in progress on this thread for as long as it lives; every exported
 // function starts with one, so that heap use can be told apart (see InPlatformCall).

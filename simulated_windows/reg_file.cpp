@@ -21,19 +21,19 @@ const std::size_t MaxKeyNameLength = 255;
 struct RootName {
     // cppcheck-suppress unusedStructMember ; compared in ReadKeyLine, which cppcheck misses
     std::u16string_view name;
-    std::uint32_t index;
+    RootKey root;
 };
 
-const std::array<RootName, 10> RootNames = {{{u"HKEY_CLASSES_ROOT", 0},
-                                             {u"HKCR", 0},
-                                             {u"HKEY_CURRENT_USER", 1},
-                                             {u"HKCU", 1},
-                                             {u"HKEY_LOCAL_MACHINE", 2},
-                                             {u"HKLM", 2},
-                                             {u"HKEY_USERS", 3},
-                                             {u"HKU", 3},
-                                             {u"HKEY_CURRENT_CONFIG", 5},
-                                             {u"HKCC", 5}}};
+const std::array<RootName, 10> RootNames = {{{u"HKEY_CLASSES_ROOT", RootKey::ClassesRoot},
+                                             {u"HKCR", RootKey::ClassesRoot},
+                                             {u"HKEY_CURRENT_USER", RootKey::CurrentUser},
+                                             {u"HKCU", RootKey::CurrentUser},
+                                             {u"HKEY_LOCAL_MACHINE", RootKey::LocalMachine},
+                                             {u"HKLM", RootKey::LocalMachine},
+                                             {u"HKEY_USERS", RootKey::Users},
+                                             {u"HKU", RootKey::Users},
+                                             {u"HKEY_CURRENT_CONFIG", RootKey::CurrentConfig},
+                                             {u"HKCC", RootKey::CurrentConfig}}};
 
 bool IsBlank(char16_t c)
 {
@@ -295,7 +295,7 @@ class Importer {
         std::shared_ptr<RegistryKey> root;
         for (const auto& candidate : RootNames) {
             if (NamesEqual(candidate.name, rootName)) {
-                root = registry_.Root(candidate.index);
+                root = registry_.Root(candidate.root);
             }
         }
         if (!root) {

@@ -20,15 +20,6 @@ bool IsStringType(std::uint32_t type)
     return type == 1 || type == 2 || type == 7; // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
 }
 
-Bytes AnsiData(const RegistryValue& value)
-{
-    if (!IsStringType(value.type)) {
-        return value.data;
-    }
-    const std::string ansi = Utf16ToAnsi(Utf16FromBytes(value.data.data(), value.data.size()));
-    return Bytes(ansi.begin(), ansi.end());
-}
-
 bool NamesEqual(std::u16string_view a, std::u16string_view b)
 {
     if (a == b) {
@@ -274,21 +265,20 @@ std::shared_ptr<RegistryKey> CreateKey(const std::shared_ptr<RegistryKey>& from,
 
 Registry::Registry()
 {
-    // HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, (performance data:
-    // none), HKEY_CURRENT_CONFIG.
-    static const char16_t* const names[RootCount] = {
+    static const char16_t* const names[RootKeyNumbers] = {
         u"HKEY_CLASSES_ROOT",  u"HKEY_CURRENT_USER", u"HKEY_LOCAL_MACHINE", u"HKEY_USERS", nullptr,
         u"HKEY_CURRENT_CONFIG"};
-    for (int i = 0; i < RootCount; ++i) {
+    for (std::uint32_t i = 0; i < RootKeyNumbers; ++i) {
         if (names[i] != nullptr) {
             roots_[i] = std::make_shared<RegistryKey>(names[i]);
         }
     }
 }
 
-std::shared_ptr<RegistryKey> Registry::Root(std::uint32_t index) const
+std::shared_ptr<RegistryKey> Registry::Root(RootKey root) const
 {
-    return index < RootCount ? roots_[index] : nullptr;
+    const auto number = static_cast<std::uint32_t>(root);
+    return number < RootKeyNumbers ? roots_[number] : nullptr;
 }
 
 } // namespace simulated_windows

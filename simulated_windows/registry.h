@@ -22,10 +22,6 @@ struct RegistryValue {
 
 bool IsStringType(std::uint32_t type);
 
-// The bytes the "A" functions return for a value: strings converted to the ANSI code page,
-// anything else as stored.
-Bytes AnsiData(const RegistryValue& value);
-
 class RegistryKey;
 
 // Orders keys by their names compared case-insensitively, as Windows enumerates subkeys; also
@@ -107,17 +103,25 @@ std::shared_ptr<RegistryKey> CreateKey(const std::shared_ptr<RegistryKey>& from,
 
 bool NamesEqual(std::u16string_view a, std::u16string_view b);
 
-// The predefined root keys, by the low bits of their HKEY values (HKEY_CLASSES_ROOT is 0).
+// The predefined keys, numbered as their HKEY values are: HKEY_CLASSES_ROOT plus the number.
+// Number 4, the performance data, is not a key of the registry.
+enum class RootKey : std::uint32_t {
+    ClassesRoot = 0,
+    CurrentUser = 1,
+    LocalMachine = 2,
+    Users = 3,
+    CurrentConfig = 5,
+};
+inline constexpr std::uint32_t RootKeyNumbers = 6;
+
 class Registry {
   public:
-    static constexpr int RootCount = 6;
-
     Registry();
-    // nullptr for a root the machine does not have.
-    std::shared_ptr<RegistryKey> Root(std::uint32_t index) const;
+    // nullptr for a number that names no key of the registry.
+    std::shared_ptr<RegistryKey> Root(RootKey root) const;
 
   private:
-    std::shared_ptr<RegistryKey> roots_[RootCount];
+    std::shared_ptr<RegistryKey> roots_[RootKeyNumbers];
 };
 
 } // namespace simulated_windows

@@ -1,6 +1,7 @@
 // The registry functions, over the machine's in-memory registry. Names and string data in the
 // ANSI code page are converted to and from the UTF-16 the registry keeps, so sizes count the
 // converted bytes, as the "A" functions' do on Windows.
+#include "simulated_windows/ansi_door.h"
 #include "simulated_windows/platform_state.h"
 
 #include <cstring>
@@ -9,15 +10,10 @@ using namespace simulated_windows;
 
 namespace {
 
-std::u16string NameOf(LPCSTR name)
-{
-    return AnsiToUtf16(name != nullptr ? name : "");
-}
-
 // The open key behind a handle, once the handle and the access are checked.
 LSTATUS UsableKey(HKEY key, REGSAM needed, const OpenKey*& open)
 {
-    open = Machine().ResolveKey(key);
+    open = Platform().ResolveKey(key);
     if (open == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
@@ -37,7 +33,7 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
     if (const LSTATUS status = UsableKey(key, 0, base); status != ERROR_SUCCESS) {
         return status;
     }
-    const KeyPath path = SplitKeyPath(NameOf(subKey));
+    const KeyPath path = SplitKeyPath(WideName(subKey));
     if (!path.valid) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -57,7 +53,7 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
     if (!found) {
         found = CreateKey(base->key, path);
     }
-    *result = Machine().AddKey(std::move(found), rights, base->granted);
+    *result = Platform().AddKey(std::move(found), rights, base->granted);
     return ERROR_SUCCESS;
 }
 
@@ -88,7 +84,7 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
     if (const LSTATUS status = UsableKey(key, KEY_QUERY_VALUE, open); status != ERROR_SUCCESS) {
         return status;
     }
-    const RegistryValue* value = open->key->FindValue(NameOf(valueName));
+    const RegistryValue* value = open->key->FindValue(WideName(valueName));
     if (value == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -98,7 +94,7 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
     if (dataSize == nullptr) {
         return ERROR_SUCCESS;
     }
-    const Bytes bytes = AnsiData(*value);
+    const Bytes bytes = AnsiValueData(value->type, value->data);
     const auto needed = static_cast<DWORD>(bytes.size());
     if (data != nullptr && *dataSize < needed) {
         // The buffer is left as it was.
@@ -134,11 +130,7 @@ extern "C" LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/
     if (IsStringType(type) && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
         ++dataSize;
     }
-    Bytes stored(data, data + dataSize);
-    if (IsStringType(type)) {
-        stored = Utf16ToBytes(AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(data), dataSize)));
-    }
-    open->key->SetValue(NameOf(valueName), type, std::move(stored));
+    open->key->SetValue(WideName(valueName), type, StoredValueData(type, data, dataSize));
     return ERROR_SUCCESS;
 }
 
@@ -149,11 +141,12 @@ extern "C" LSTATUS RegCloseKey(HKEY key)
     if (value == 0) {
         return ERROR_INVALID_HANDLE;
     }
-    PlatformState& machine = Machine();
+    PlatformState& machine = Platform();
     // Predefined keys, and anything numerically at or above them such as INVALID_HANDLE_VALUE,
     // close "successfully", as they do on Windows; only the bookkeeping notices the latter.
-    if (static_cast<std::uint32_t>(value) >= 0x80000000U) {
-        if (value >= 0x80000000U + Registry::RootCount) {
+    if (static_cast<std::uint32_t>(value) >=
+        static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT))) {
+        if (!PredefinedKey(key)) {
             ++machine.counts.invalidHandleUses;
         }
         return ERROR_SUCCESS;

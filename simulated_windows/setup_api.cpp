@@ -3,12 +3,12 @@
 // class its "ClassGUID" value names, and is present when the machine's list says so (without a
 // list, always). Properties are read live from the instance key, as Wine does, and indirect
 // strings resolved, as Windows does.
+#include "simulated_windows/ansi_door.h"
 #include "simulated_windows/indirect_string.h"
 #include "simulated_windows/platform_state.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -22,7 +22,6 @@ namespace {
 
 const std::u16string_view EnumPath = u"SYSTEM\\CurrentControlSet\\Enum";
 const std::u16string_view ClassPath = u"Control\\Class"; // below a control set
-const std::uint32_t LocalMachine = 2;
 
 // Device properties and the instance-key values behind them.
 struct PropertyValue {
@@ -62,16 +61,28 @@ std::optional<std::u16string> StringValue(const RegistryKey& key, std::u16string
     return text;
 }
 
-// Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", hex digits in either case.
+// The value of an ASCII hex digit, or -1.
+int HexValue(char16_t c)
+{
+    if (c >= u'0' && c <= u'9') {
+        return c - u'0';
+    }
+    if ((c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')) {
+        return (c | 0x20) - u'a' + 10;
+    }
+    return -1;
+}
+
+// Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", hex digits in either case, from the text as
+// stored: no code-page conversion may turn another character into a digit.
 std::optional<GUID> ParseGuid(std::u16string_view text)
 {
-    const std::string ansi = Utf16ToAnsi(text);
-    if (ansi.size() != 38 || ansi.front() != '{' || ansi.back() != '}') {
+    if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') {
         return std::nullopt;
     }
     for (std::size_t i = 1; i < 37; ++i) {
         const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-        if (dash ? ansi[i] != '-' : std::isxdigit(static_cast<unsigned char>(ansi[i])) == 0) {
+        if (dash ? text[i] != u'-' : HexValue(text[i]) < 0) {
             return std::nullopt;
         }
     }
@@ -79,8 +90,7 @@ std::optional<GUID> ParseGuid(std::u16string_view text)
     auto hex = [&](std::size_t from, std::size_t digits) {
         std::uint32_t value = 0;
         for (std::size_t i = from; i < from + digits; ++i) {
-            const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(ansi[i])));
-            value = (value << 4) | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+            value = (value << 4) | static_cast<std::uint32_t>(HexValue(text[i]));
         }
         return value;
     };
@@ -117,23 +127,40 @@ Bytes PropertyData(const RegistryValue& value)
         std::u16string text = Utf16FromBytes(value.data.data(), value.data.size());
         text.resize(std::min(text.find(u'\0'), text.size()));
         if (const auto resolved = ResolveIndirectString(text)) {
-            const std::string ansi = Utf16ToAnsi(*resolved);
+            const std::string ansi = AnsiText(*resolved);
             return Bytes(ansi.c_str(), ansi.c_str() + ansi.size() + 1);
         }
     }
-    return AnsiData(value);
+    return AnsiValueData(value.type, value.data);
+}
+
+// The set behind a handle: the first check of every function that takes one.
+DeviceSet* CheckedSet(HDEVINFO set)
+{
+    DeviceSet* devices = Platform().ResolveDeviceSet(set);
+    return devices != nullptr ? devices : FailWith<DeviceSet*>(ERROR_INVALID_HANDLE, nullptr);
+}
+
+// Whether a record is there and of its size. SetupDiEnumDeviceInfo, which fills the record,
+// answers a wrong cbSize with ERROR_INVALID_USER_BUFFER; the functions that read a filled one
+// answer ERROR_INVALID_PARAMETER, as for a missing record. Windows and Wine both do so.
+bool CheckedRecord(const SP_DEVINFO_DATA* record, DWORD wrongSize)
+{
+    if (record == nullptr) {
+        return FailWith(ERROR_INVALID_PARAMETER, false);
+    }
+    return record->cbSize == sizeof(SP_DEVINFO_DATA) || FailWith(wrongSize, false);
 }
 
 // The device a record stands for, once the set, the record and its cbSize are checked in the
-// order Windows checks them.
+// order Windows checks them. A record that no enumeration filled names no member.
 Device* CheckedDevice(HDEVINFO set, PSP_DEVINFO_DATA record)
 {
-    DeviceSet* devices = Machine().ResolveDeviceSet(set);
-    if (devices == nullptr) {
-        return FailWith<Device*>(ERROR_INVALID_HANDLE, nullptr);
+    DeviceSet* devices = CheckedSet(set);
+    if (devices == nullptr || !CheckedRecord(record, ERROR_INVALID_PARAMETER)) {
+        return nullptr;
     }
-    if (record == nullptr || record->cbSize != sizeof(SP_DEVINFO_DATA) || record->Reserved == 0 ||
-        record->Reserved > devices->devices.size()) {
+    if (record->Reserved == 0 || record->Reserved > devices->devices.size()) {
         return FailWith<Device*>(ERROR_INVALID_PARAMETER, nullptr);
     }
     return &devices->devices[record->Reserved - 1];
@@ -145,7 +172,7 @@ extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator
                                          DWORD flags)
 {
     const PlatformCall call;
-    PlatformState& machine = Machine();
+    PlatformState& machine = Platform();
     if (machine.deviceSetFailure != ERROR_SUCCESS) {
         return FailWith(machine.deviceSetFailure, INVALID_HANDLE_VALUE);
     }
@@ -158,8 +185,8 @@ extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator
     }
 
     DeviceSet set;
-    const auto enumKey = FindKey(machine.registry.Root(LocalMachine), SplitKeyPath(EnumPath));
-    const std::u16string onlyEnumerator = enumerator != nullptr ? AnsiToUtf16(enumerator) : u"";
+    const auto enumKey = FindKey(machine.registry.Root(RootKey::LocalMachine), SplitKeyPath(EnumPath));
+    const std::u16string onlyEnumerator = WideName(enumerator);
     for (const auto& enumeratorKey :
          enumKey ? enumKey->Subkeys() : std::vector<std::shared_ptr<RegistryKey>>{}) {
         if (enumerator != nullptr && !NamesEqual(enumeratorKey->Name(), onlyEnumerator)) {
@@ -189,15 +216,9 @@ extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator
 extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO deviceSet, DWORD memberIndex, PSP_DEVINFO_DATA deviceInfo)
 {
     const PlatformCall call;
-    DeviceSet* devices = Machine().ResolveDeviceSet(deviceSet);
-    if (devices == nullptr) {
-        return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    }
-    if (deviceInfo == nullptr) {
-        return FailWith(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    if (deviceInfo->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return FailWith(ERROR_INVALID_USER_BUFFER, FALSE);
+    DeviceSet* devices = CheckedSet(deviceSet);
+    if (devices == nullptr || !CheckedRecord(deviceInfo, ERROR_INVALID_USER_BUFFER)) {
+        return FALSE;
     }
     if (memberIndex >= devices->devices.size()) {
         return FailWith(ERROR_NO_MORE_ITEMS, FALSE);
@@ -216,7 +237,7 @@ extern "C" BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO deviceSet, PSP_DEVINFO_DATA
     if (device == nullptr) {
         return FALSE;
     }
-    const std::string id = Utf16ToAnsi(device->instanceId);
+    const std::string id = AnsiText(device->instanceId);
     // Sizes count characters, the terminator included, and the required size is given even
     // when the buffer is too small.
     const auto needed = static_cast<DWORD>(id.size() + 1);
@@ -248,11 +269,13 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
     if (known == PropertyValues.end()) {
         return FailWith(ERROR_INVALID_REG_PROPERTY, FALSE);
     }
+    // A size without a buffer is invalid data to Windows, not an invalid parameter.
     if (propertyBuffer == nullptr && propertyBufferSize != 0) {
         return FailWith(ERROR_INVALID_DATA, FALSE);
     }
     const RegistryValue* value = device->instanceKey->FindValue(known->valueName);
     if (value == nullptr) {
+        // Windows' documented answer for a property the device does not have.
         return FailWith(ERROR_INVALID_DATA, FALSE);
     }
     const Bytes bytes = PropertyData(*value);
@@ -289,11 +312,13 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
         (keyType != DIREG_DEV && keyType != DIREG_DRV)) {
         return FailWith(ERROR_INVALID_FLAGS, failed);
     }
+    // A request for no rights at all is refused before any key is looked up.
     if (access == 0) {
         return FailWith(ERROR_INVALID_DATA, failed);
     }
-    PlatformState& machine = Machine();
-    const auto controlSet = FindKey(machine.registry.Root(LocalMachine), ControlSetPath(scope, hwProfile));
+    PlatformState& machine = Platform();
+    const auto controlSet =
+        FindKey(machine.registry.Root(RootKey::LocalMachine), ControlSetPath(scope, hwProfile));
     std::shared_ptr<RegistryKey> key;
     if (!controlSet) {
         // A hardware profile that was never created: no key of its scope exists.
@@ -317,7 +342,7 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
         return FailWith(ERROR_KEY_DOES_NOT_EXIST, failed);
     }
     // Under HKEY_LOCAL_MACHINE: a standard user may read, but not open for writing.
-    const REGSAM granted = machine.RootRights(LocalMachine);
+    const REGSAM granted = machine.RootRights(RootKey::LocalMachine);
     const REGSAM rights = RequestedRights(access, granted);
     if ((rights & ~granted) != 0) {
         return FailWith(ERROR_ACCESS_DENIED, failed);
@@ -328,7 +353,7 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
 extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceSet)
 {
     const PlatformCall call;
-    if (!Machine().DestroyDeviceSet(deviceSet)) {
+    if (!Platform().DestroyDeviceSet(deviceSet)) {
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
     return TRUE;

@@ -8,6 +8,7 @@
 // "<file>:<line>: <reason>" on standard error, before the program has written anything.
 #pragma once
 
+#include "simulated_windows/platform_types.h"
 #include "simulated_windows/reg_file.h"
 #include "simulated_windows/win32_api.h"
 
@@ -37,11 +38,8 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths);
 // The sample machine built into the binary.
 std::string_view SampleMachineRegFile();
 
-// Who the program runs as. Keys carry the rights Windows' default security gives them: an
-// administrator (the default, an elevated prompt) has full control everywhere; a standard user
-// reads HKEY_LOCAL_MACHINE and the other machine-wide keys, and has full control of
-// HKEY_CURRENT_USER. At start-up SIMULATED_USER=standard or =administrator chooses.
-enum class User { Administrator, Standard };
+// Who the program runs as (see User). At start-up SIMULATED_USER=standard or =administrator
+// chooses.
 void RunAs(User user);
 
 // Which devices count as present for DIGCF_PRESENT: those in a list that the customer's machine
@@ -56,11 +54,6 @@ void CountEveryDeviceAsPresent();
 void FailDeviceSetRequests(DWORD error);
 
 // Handle bookkeeping, as a checked build would keep it.
-struct HandleCounts {
-    std::size_t openKeys = 0;          // key handles opened and not yet closed
-    std::size_t openDeviceSets = 0;    // device information sets not yet destroyed
-    std::size_t invalidHandleUses = 0; // calls handed a handle that was not open
-};
 HandleCounts Handles();
 
 // Whether this thread is inside one of the platform's Windows functions: what the heap is asked

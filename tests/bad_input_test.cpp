@@ -13,16 +13,16 @@ namespace sim = simulated_windows;
 
 namespace {
 
-const std::string Prefix = "  Brenlok Hardware Abstraction Driver";
+const std::string Prefix(MakerPrefix);
 const std::string Desc = "\"DeviceDesc\"=\"" + Prefix + "\"\n";
-const std::string ToDriverKey = "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n";
+const std::string ToDriverKey = DriverValue("0000");
 const std::string Header = "\n*   Brenlok Hardware Abstraction Driver\n";
 const std::string NoKey = "Error: Failed to open Registry key!!\n";
 
 // A machine of one network adapter with these instance-key values; with driver-key values, its
 // "Driver" value names that key.
-std::string Machine(const std::string& instanceValues,
-                    const std::optional<std::string>& driverValues = std::nullopt)
+std::string OneAdapterRegFile(const std::string& instanceValues,
+                              const std::optional<std::string>& driverValues = std::nullopt)
 {
     if (!driverValues) {
         return RegFile({NetAdapter("ROOT\\NET\\0000", instanceValues)});
@@ -73,84 +73,95 @@ INSTANTIATE_TEST_SUITE_P(
     Report, BadInput,
     ::testing::Values(
         // printf directives are text like any other.
-        Situation{"format directives in description, location and name",
-                  Machine("\"DeviceDesc\"=\"" + Prefix + "%s%n%x\"\n\"LocationInformation\"=\"%s%n%x\"\n",
-                          "\"DeviceName\"=\"%s%n%x\"\n"),
-                  WithName("%s%n%x", "\n*   Brenlok Hardware Abstraction Driver%s%n%x\n"
-                                     "SPDRP_LOCATION_INFORMATION: %s%n%x\n")},
+        Situation{
+            "format directives in description, location and name",
+            OneAdapterRegFile("\"DeviceDesc\"=\"" + Prefix + "%s%n%x\"\n\"LocationInformation\"=\"%s%n%x\"\n",
+                              "\"DeviceName\"=\"%s%n%x\"\n"),
+            WithName("%s%n%x", "\n*   Brenlok Hardware Abstraction Driver%s%n%x\n"
+                               "SPDRP_LOCATION_INFORMATION: %s%n%x\n")},
         // Text stops at an embedded NUL.
-        Situation{"embedded NULs",
-                  Machine("\"DeviceDesc\"=hex(1):" + Utf16Hex(Prefix + std::string("\0hidden\0", 8)) +
-                              "\n\"LocationInformation\"=hex(1):" +
-                              Utf16Hex(std::string("bay\0hidden\0", 11)) + "\n",
-                          "\"DeviceName\"=hex(1):" + Utf16Hex(std::string("ab\0cd\0", 6)) + "\n"),
-                  WithName("ab", Header + "SPDRP_LOCATION_INFORMATION: bay\n")},
+        Situation{
+            "embedded NULs",
+            OneAdapterRegFile("\"DeviceDesc\"=hex(1):" + Utf16Hex(Prefix + std::string("\0hidden\0", 8)) +
+                                  "\n\"LocationInformation\"=hex(1):" +
+                                  Utf16Hex(std::string("bay\0hidden\0", 11)) + "\n",
+                              "\"DeviceName\"=hex(1):" + Utf16Hex(std::string("ab\0cd\0", 6)) + "\n"),
+            WithName("ab", Header + "SPDRP_LOCATION_INFORMATION: bay\n")},
         // The description buffer holds 2096 bytes, terminator included.
-        Situation{"description of 2095 bytes", Machine("\"DeviceDesc\"=\"" + Prefix + Tail2094 + "\"\n"),
+        Situation{"description of 2095 bytes",
+                  OneAdapterRegFile("\"DeviceDesc\"=\"" + Prefix + Tail2094 + "\"\n"),
                   "\n* " + Prefix + Tail2094 + "\n" + NoKey},
-        Situation{"description of 2096 bytes", Machine("\"DeviceDesc\"=\"" + Prefix + Tail2094 + "d\"\n"),
+        Situation{"description of 2096 bytes",
+                  OneAdapterRegFile("\"DeviceDesc\"=\"" + Prefix + Tail2094 + "d\"\n"),
                   "\n* " + Prefix + Tail2094 + "d\n" + NoKey},
         Situation{"description of 2097 bytes is passed over",
-                  Machine("\"DeviceDesc\"=\"" + Prefix + Tail2094 + "dd\"\n"), ""},
+                  OneAdapterRegFile("\"DeviceDesc\"=\"" + Prefix + Tail2094 + "dd\"\n"), ""},
         // Key names stop at 255 characters, so an instance identifier (three names) never comes
         // near 2096 bytes; a file with a longer name is refused (see the .reg tests).
         Situation{"the longest instance path there can be",
                   RegFile({NetAdapter(LongName + "\\" + LongName + "\\" + LongName, Desc)}), Header + NoKey},
         // "DeviceName" lengths, types and termination.
-        Situation{"name of 99 characters", Machine(Desc, "\"DeviceName\"=\"" + std::string(99, 'n') + "\"\n"),
+        Situation{"name of 99 characters",
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=\"" + std::string(99, 'n') + "\"\n"),
                   WithName(std::string(99, 'n'))},
         Situation{"name of 100 characters",
-                  Machine(Desc, "\"DeviceName\"=\"" + std::string(100, 'n') + "\"\n"), WithName("\n")},
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=\"" + std::string(100, 'n') + "\"\n"),
+                  WithName("\n")},
         Situation{"name of 101 characters",
-                  Machine(Desc, "\"DeviceName\"=\"" + std::string(101, 'n') + "\"\n"), WithName("\n")},
-        Situation{"no name value", Machine(Desc, "\"Other\"=\"z\"\n"), WithName("\n")},
-        Situation{"empty name", Machine(Desc, "\"DeviceName\"=\"\"\n"), WithName("")},
-        Situation{"zero-length name", Machine(Desc, "\"DeviceName\"=hex(1):\n"), WithName("")},
-        Situation{"REG_DWORD name: its four bytes", Machine(Desc, "\"DeviceName\"=dword:41424344\n"),
-                  WithName("DCBA")},
-        Situation{"REG_QWORD name", Machine(Desc, "\"DeviceName\"=hex(b):41,42,43,44,45,46,47,48\n"),
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=\"" + std::string(101, 'n') + "\"\n"),
+                  WithName("\n")},
+        Situation{"no name value", OneAdapterRegFile(Desc, "\"Other\"=\"z\"\n"), WithName("\n")},
+        Situation{"empty name", OneAdapterRegFile(Desc, "\"DeviceName\"=\"\"\n"), WithName("")},
+        Situation{"zero-length name", OneAdapterRegFile(Desc, "\"DeviceName\"=hex(1):\n"), WithName("")},
+        Situation{"REG_DWORD name: its four bytes",
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=dword:41424344\n"), WithName("DCBA")},
+        Situation{"REG_QWORD name",
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=hex(b):41,42,43,44,45,46,47,48\n"),
                   WithName("ABCDEFGH")},
-        Situation{"REG_BINARY name, up to its NUL", Machine(Desc, "\"DeviceName\"=hex:62,69,6e,00,72,79\n"),
-                  WithName("bin")},
+        Situation{"REG_BINARY name, up to its NUL",
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=hex:62,69,6e,00,72,79\n"), WithName("bin")},
         Situation{"REG_MULTI_SZ name: its first string",
-                  Machine(Desc, "\"DeviceName\"=hex(7):" + Utf16Hex(std::string("one\0two\0\0", 9)) + "\n"),
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=hex(7):" +
+                                              Utf16Hex(std::string("one\0two\0\0", 9)) + "\n"),
                   WithName("one")},
         Situation{"REG_EXPAND_SZ name, unexpanded",
-                  Machine(Desc, "\"DeviceName\"=hex(2):" + Utf16Hex(std::string("%Root%\\x\0", 9)) + "\n"),
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=hex(2):" + Utf16Hex(std::string("%Root%\\x\0", 9)) +
+                                              "\n"),
                   WithName("%Root%\\x")},
         Situation{"REG_SZ of 100 bytes without terminator (50 characters)",
-                  Machine(Desc, "\"DeviceName\"=hex(1):" + Utf16Hex(std::string(50, 'u')) + "\n"),
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=hex(1):" + Utf16Hex(std::string(50, 'u')) + "\n"),
                   WithName(std::string(50, 'u'))},
         Situation{"REG_SZ of 100 characters without terminator",
-                  Machine(Desc, "\"DeviceName\"=hex(1):" + Utf16Hex(std::string(100, 'v')) + "\n"),
+                  OneAdapterRegFile(Desc, "\"DeviceName\"=hex(1):" + Utf16Hex(std::string(100, 'v')) + "\n"),
                   WithName("\n")},
-        Situation{
-            "characters Windows-1252 cannot map",
-            Utf16RegFile(Machine("\"DeviceDesc\"=\"" + Prefix + " Ω\"\n", "\"DeviceName\"=\"中文😀\"\n")),
-            WithName("????", "\n*   Brenlok Hardware Abstraction Driver O\n")},
+        Situation{"characters Windows-1252 cannot map",
+                  Utf16RegFile(OneAdapterRegFile("\"DeviceDesc\"=\"" + Prefix + " Ω\"\n",
+                                                 "\"DeviceName\"=\"中文😀\"\n")),
+                  WithName("????", "\n*   Brenlok Hardware Abstraction Driver O\n")},
         // UI numbers are signed, whatever the value holds.
-        Situation{"UI number 0", Machine(Desc + "\"UINumber\"=dword:00000000\n"),
+        Situation{"UI number 0", OneAdapterRegFile(Desc + "\"UINumber\"=dword:00000000\n"),
                   Header + "SPDRP_UI_NUMBER: 0\n" + NoKey},
-        Situation{"UI number 0x7FFFFFFF", Machine(Desc + "\"UINumber\"=dword:7fffffff\n"),
+        Situation{"UI number 0x7FFFFFFF", OneAdapterRegFile(Desc + "\"UINumber\"=dword:7fffffff\n"),
                   Header + "SPDRP_UI_NUMBER: 2147483647\n" + NoKey},
-        Situation{"UI number 0x80000000", Machine(Desc + "\"UINumber\"=dword:80000000\n"),
+        Situation{"UI number 0x80000000", OneAdapterRegFile(Desc + "\"UINumber\"=dword:80000000\n"),
                   Header + "SPDRP_UI_NUMBER: -2147483648\n" + NoKey},
-        Situation{"UI number 0xFFFFFFFF", Machine(Desc + "\"UINumber\"=dword:ffffffff\n"),
+        Situation{"UI number 0xFFFFFFFF", OneAdapterRegFile(Desc + "\"UINumber\"=dword:ffffffff\n"),
                   Header + "SPDRP_UI_NUMBER: -1\n" + NoKey},
-        Situation{"UI number stored as text: its bytes \"12\\0\"", Machine(Desc + "\"UINumber\"=\"12\"\n"),
+        Situation{"UI number stored as text: its bytes \"12\\0\"",
+                  OneAdapterRegFile(Desc + "\"UINumber\"=\"12\"\n"),
                   Header + "SPDRP_UI_NUMBER: 12849\n" + NoKey},
-        Situation{"UI number of two bytes", Machine(Desc + "\"UINumber\"=hex(4):fe,ff\n"),
+        Situation{"UI number of two bytes", OneAdapterRegFile(Desc + "\"UINumber\"=hex(4):fe,ff\n"),
                   Header + "SPDRP_UI_NUMBER: 65534\n" + NoKey},
         Situation{"UI number of eight bytes cannot be read",
-                  Machine(Desc + "\"UINumber\"=hex(b):1,0,0,0,0,0,0,0\n"), Header + NoKey},
+                  OneAdapterRegFile(Desc + "\"UINumber\"=hex(b):1,0,0,0,0,0,0,0\n"), Header + NoKey},
         // Driver values that name no key.
-        Situation{"Driver names no key",
-                  Machine(Desc + "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0009\"\n"),
-                  Header + NoKey},
-        Situation{"empty Driver", Machine(Desc + "\"Driver\"=\"\"\n"), Header + NoKey},
+        Situation{"Driver names no key", OneAdapterRegFile(Desc + DriverValue("0009")), Header + NoKey},
+        Situation{"empty Driver", OneAdapterRegFile(Desc + "\"Driver\"=\"\"\n"), Header + NoKey},
         Situation{"Driver climbing out of Class",
-                  Machine(Desc + "\"Driver\"=\"..\\\\..\\\\Enum\\\\ROOT\\\\NET\\\\0000\"\n"), Header + NoKey},
-        Situation{"Driver that is not text", Machine(Desc + "\"Driver\"=dword:00000000\n"), Header + NoKey}),
+                  OneAdapterRegFile(Desc + "\"Driver\"=\"..\\\\..\\\\Enum\\\\ROOT\\\\NET\\\\0000\"\n"),
+                  Header + NoKey},
+        Situation{"Driver that is not text", OneAdapterRegFile(Desc + "\"Driver\"=dword:00000000\n"),
+                  Header + NoKey}),
     [](const ::testing::TestParamInfo<Situation>& info) {
         std::string name;
         for (const char c : std::string(info.param.what)) {
@@ -168,9 +179,8 @@ TEST(BadInputScale, TenThousandAdapters)
         snprintf(instance, sizeof instance, "%04d", i);
         const bool matching = i % 2 == 0;
         machine += NetAdapter(std::string("ROOT\\NET\\") + instance,
-                              "\"DeviceDesc\"=\"" + (matching ? Prefix : "Other") + " " + instance +
-                                  "\"\n\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\" + instance +
-                                  "\"\n") +
+                              "\"DeviceDesc\"=\"" + (matching ? Prefix : "Other") + " " + instance + "\"\n" +
+                                  DriverValue(instance)) +
                    NetDriverKey(instance, "\"DeviceName\"=\"if" + std::string(instance) + "\"\n");
         if (matching) {
             expected += WithName("if" + std::string(instance), "\n* " + Prefix + " " + instance + "\n");

@@ -97,14 +97,10 @@ TEST(Heap, TheReportAllocatesNothingOfItsOwn)
     for (int i = 0; i < 1000; ++i) {
         const std::string index = std::to_string(1000 + i);
         machine +=
-            NetAdapter(
-                "PCI\\DEV\\" + index,
-                "\"DeviceDesc\"=\"" +
-                    std::string(i % 2 == 0 ? "  Brenlok Hardware Abstraction Driver" : "Other") +
-                    "\"\n\"LocationInformation\"=\"bus " + index + "\"\n\"UINumber\"=dword:" + index + "\n" +
-                    (i % 10 == 0
-                         ? ""
-                         : "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\" + index + "\"\n")) +
+            NetAdapter("PCI\\DEV\\" + index,
+                       "\"DeviceDesc\"=\"" + std::string(i % 2 == 0 ? MakerPrefix : "Other") +
+                           "\"\n\"LocationInformation\"=\"bus " + index + "\"\n\"UINumber\"=dword:" + index +
+                           "\n" + (i % 10 == 0 ? "" : DriverValue(index))) +
             NetDriverKey(index, i % 7 == 0 ? "" : "\"DeviceName\"=\"\\\\Device\\\\" + index + "\"\n");
     }
     simulated_windows::LoadMachine(machine);

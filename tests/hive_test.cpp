@@ -30,7 +30,7 @@ std::string WriteBytes(const std::string& name, const std::string& bytes)
 }
 
 // A machine of .reg sections, imported the way the platform imports files.
-sim::Registry Machine(std::initializer_list<std::string> sections)
+sim::Registry ImportedRegistry(std::initializer_list<std::string> sections)
 {
     sim::Registry machine;
     sim::ImportRegFile(machine, RegFile(sections), "machine.reg");
@@ -57,7 +57,7 @@ std::string TwoControlSets()
 {
     const std::string path = TempPath("two.hiv");
     hive_builder::WriteSystemHive(
-        path, Machine({Adapter("ControlSet001", "old"), Adapter("CurrentControlSet", "new")}), 2);
+        path, ImportedRegistry({Adapter("ControlSet001", "old"), Adapter("CurrentControlSet", "new")}), 2);
     return path;
 }
 
@@ -96,7 +96,7 @@ TEST(Hives, RegFilesMixWithHivesInOrder)
 TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
 {
     const std::string good = TempPath("good.hiv");
-    hive_builder::WriteSystemHive(good, Machine({Adapter("CurrentControlSet", "good")}));
+    hive_builder::WriteSystemHive(good, ImportedRegistry({Adapter("CurrentControlSet", "good")}));
     std::string bytes;
     {
         std::ifstream stream(good, std::ios::binary);
@@ -107,9 +107,9 @@ TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
     std::string badCell = bytes;
     badCell[0x1000 + 0x40] ^= 0x7F;
     const std::string selectSeven = TempPath("seven.hiv");
-    hive_builder::WriteSystemHive(selectSeven,
-                                  Machine({Adapter("CurrentControlSet", "x"),
-                                           "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n\"Current\"=dword:7\n"}));
+    hive_builder::WriteSystemHive(
+        selectSeven, ImportedRegistry({Adapter("CurrentControlSet", "x"),
+                                       "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n\"Current\"=dword:7\n"}));
 
     const std::pair<std::string, std::string> cases[] = {
         {WriteBytes("cut.hiv", bytes.substr(0, 6000)), "a damaged hive: cut short: its hive bins need " +

@@ -175,7 +175,7 @@ TEST(RegFile, AVeryDeepTreeIsReleasedWithoutRecursing)
     sim::Registry deep;
     sim::KeyPath path;
     path.names.assign(300000, u"k");
-    sim::CreateKey(deep.Root(1), path);
+    sim::CreateKey(deep.Root(sim::RootKey::CurrentUser), path);
     sim::LoadMachine(std::move(deep));
     sim::LoadMachine("REGEDIT4\n"); // the deep registry goes
     EXPECT_FALSE(KeyExists("k"));

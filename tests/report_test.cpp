@@ -10,7 +10,7 @@ namespace sim = simulated_windows;
 
 namespace {
 
-const std::string Prefix = "  Brenlok Hardware Abstraction Driver";
+const std::string Prefix(MakerPrefix);
 
 // Loads the machine, runs the report and checks that it gave back every handle it took and never
 // handed the platform one it did not hold.
@@ -28,7 +28,7 @@ std::string ReportOf(const std::string& regFile)
 
 std::string Driver(const std::string& index)
 {
-    return "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\" + index + "\"\n";
+    return DriverValue(index);
 }
 
 std::string NameLines(const std::string& name)

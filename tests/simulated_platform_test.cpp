@@ -13,8 +13,8 @@ namespace sim = simulated_windows;
 namespace {
 
 const std::string TwoAdapters = RegFile({
-    NetAdapter("ROOT\\NET\\0001", "\"DeviceDesc\"=\"Bogus\"\n\"UINumber\"=dword:00000005\n"
-                                  "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\"\n"),
+    NetAdapter("ROOT\\NET\\0001",
+               std::string("\"DeviceDesc\"=\"Bogus\"\n\"UINumber\"=dword:00000005\n") + DriverValue("0001")),
     NetAdapter("root\\net\\0000", "\"DeviceDesc\"=\"First\"\n"),
     NetDriverKey("0001", "\"DeviceName\"=\"Name\"\n"),
 });
@@ -141,7 +141,7 @@ TEST(SetupApi, DeviceKeysOpenInTheirScope)
         "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\"
         "CurrentControlSet\\";
     sim::LoadMachine(RegFile({
-        NetAdapter("ROOT\\NET\\0000", "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n"),
+        NetAdapter("ROOT\\NET\\0000", DriverValue("0000")),
         "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000\\Device Parameters]\n"
         "\"Scope\"=\"device, global\"\n",
         NetDriverKey("0000", "\"Scope\"=\"driver, global\"\n"),
@@ -203,11 +203,16 @@ TEST(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
         ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
               ERROR_ACCESS_DENIED);
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
-    RegCloseKey(key);
+    // The disposition tells a key made from one that was there.
+    for (const DWORD expected : {DWORD{REG_CREATED_NEW_KEY}, DWORD{REG_OPENED_EXISTING_KEY}}) {
+        DWORD disposition = 0;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, &disposition),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(disposition, expected);
+        EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
 
     sim::RunAs(sim::User::Administrator);
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
@@ -229,6 +234,19 @@ TEST(SetupApi, ClassAndFlagsSelectTheSet)
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    // An enumerator, in any letter case, keeps the devices it enumerated.
+    sim::LoadMachine(RegFile({NetAdapter("ROOT\\NET\\0000", ""), NetAdapter("PCI\\VEN_1&DEV_2\\3", "")}));
+    for (const auto& [enumerator, expected] :
+         {std::pair{"root", "ROOT\\NET\\0000"}, std::pair{"PCI", "PCI\\VEN_1&DEV_2\\3"}}) {
+        set = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, enumerator, nullptr, DIGCF_PRESENT);
+        char id[64];
+        ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &record));
+        EXPECT_TRUE(SetupDiGetDeviceInstanceIdA(set, &record, id, sizeof id, nullptr));
+        EXPECT_STREQ(id, expected);
+        EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 1, &record));
+        SetupDiDestroyDeviceInfoList(set);
+    }
 }
 
 // Indirect strings resolve, when their resource cannot be loaded, to the fallback with its
@@ -376,7 +394,7 @@ TEST(CodePage, Windows1252RoundTripsAndBestFits)
 TEST(Registry, SubkeysEnumerateByUpperCasedName)
 {
     sim::Registry registry;
-    const auto root = registry.Root(1);
+    const auto root = registry.Root(sim::RootKey::CurrentUser);
     for (const char16_t* name : {u"beta", u"Alpha", u"_under", u"ALPHA2", u"\u00e9t\u00e9"}) {
         root->CreateSubkey(name);
     }

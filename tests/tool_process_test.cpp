@@ -93,10 +93,9 @@ TEST(ToolProcess, LoadsTheNamedFilesInOrder)
 {
     const std::string machine = WriteFile(
         "machine.reg",
-        Utf16RegFile(RegFile(
-            {NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Driver\"\n"
-                                           "\"Driver\"=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0000\"\n"),
-             NetDriverKey("0000", "\"DeviceName\"=\"before\"\n")})));
+        Utf16RegFile(RegFile({NetAdapter("ROOT\\NET\\0000", "\"DeviceDesc\"=\"" + std::string(MakerPrefix) +
+                                                                "\"\n" + DriverValue("0000")),
+                              NetDriverKey("0000", "\"DeviceName\"=\"before\"\n")})));
     const std::string patch =
         WriteFile("patch.reg", "REGEDIT4\n" + NetDriverKey("0000", "\"DeviceName\"=\"after\"\n"));
     const ToolRun run = RunTool((machine + ":" + patch).c_str());

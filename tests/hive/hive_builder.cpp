@@ -166,7 +166,7 @@ void WriteSystemHive(const std::string& path, const sim::Registry& machine, std:
         Fail("opening the empty hive");
     }
     const hive_node_h root = hivex_root(hive.get());
-    const auto system = machine.Root(2)->FindSubkey(u"SYSTEM");
+    const auto system = machine.Root(sim::RootKey::LocalMachine)->FindSubkey(u"SYSTEM");
     char name[32];
     std::snprintf(name, sizeof name, "ControlSet%03u", static_cast<unsigned>(controlSet));
     for (const auto& child : system ? system->Subkeys() : std::vector<std::shared_ptr<sim::RegistryKey>>{}) {

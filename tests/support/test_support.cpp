@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -81,23 +82,23 @@ std::string HexBytes(std::string_view bytes)
 
 std::string SampleMachineReport(bool traced)
 {
-    auto name = [&](const std::string& text) {
-        return (traced ? "GetRegistryStringValue(): DeviceName: " + text + "\n" : "") +
-               "Taldric Name: " + text + "\n";
-    };
-    return "\n"
-           "*   Brenlok Hardware Abstraction Driver\n"
-           "SPDRP_LOCATION_INFORMATION: PCI bus 3, device 0, function 0\n"
-           "SPDRP_UI_NUMBER: 3\n" +
-           name("\\Device\\BrenlokHad0") +
-           "\n"
-           "*   Brenlok Hardware Abstraction Driver #2\n"
-           "SPDRP_UI_NUMBER: -1\n" +
-           name("\\Device\\BrenlokHad1") +
-           "\n"
-           "*   Brenlok Hardware Abstraction Driver #3\n"
-           "SPDRP_LOCATION_INFORMATION: Virtual port 1\n"
-           "Error: Failed to open Registry key!!\n";
+    // The one copy of the sample report is tests/machines/sample_machine.expected.
+    std::ifstream expected(SAMPLE_MACHINE_EXPECTED, std::ios::binary);
+    if (!expected) {
+        throw std::runtime_error("cannot read " SAMPLE_MACHINE_EXPECTED);
+    }
+    std::string report;
+    for (std::string line; std::getline(expected, line);) {
+        if (traced || line.rfind("GetRegistryStringValue(): ", 0) != 0) {
+            report += line + "\n";
+        }
+    }
+    return report;
+}
+
+std::string DriverValue(std::string_view index)
+{
+    return "\"Driver\"=\"" + std::string(NetClass) + "\\\\" + std::string(index) + "\"\n";
 }
 
 std::string CaptureStdout(const std::function<void()>& action)

@@ -11,6 +11,12 @@ namespace test_support {
 // The net class GUID as a .reg file writes it.
 inline constexpr std::string_view NetClass = "{4d36e972-e325-11ce-bfc1-08002be10318}";
 
+// The prefix of the maker's adapter descriptions, its two leading spaces included.
+inline constexpr std::string_view MakerPrefix = "  Brenlok Hardware Abstraction Driver";
+
+// The value line `"Driver"="<net class>\\<index>"`, naming a driver key of the net class.
+std::string DriverValue(std::string_view index);
+
 // A network adapter's instance key (its path below Enum) with its class and the given value lines.
 std::string NetAdapter(std::string_view instancePath, std::string_view valueLines);
 
@@ -30,7 +36,8 @@ std::string Utf16Bytes(std::string_view ascii);
 // `text` as hex bytes the way a .reg file writes them: "41,00,42,00".
 std::string HexBytes(std::string_view bytes);
 
-// The report of the sample machine built into the platform, with or without the trace lines.
+// The report of the sample machine built into the platform (tests/machines/sample_machine.expected),
+// with or without the trace lines.
 std::string SampleMachineReport(bool traced);
 
 // Everything `action` writes to standard output (C stdio and file descriptor 1 alike).
