@@ -14,10 +14,10 @@ std::string AnsiText(std::u16string_view text)
     return Utf16ToAnsi(text);
 }
 
-Bytes AnsiValueData(std::uint32_t type, const Bytes& stored)
+Bytes AnsiValueData(std::uint32_t type, std::span<const unsigned char> stored)
 {
     if (!IsStringType(type)) {
-        return stored;
+        return Bytes(stored.begin(), stored.end());
     }
     const std::string ansi = Utf16ToAnsi(Utf16FromBytes(stored.data(), stored.size()));
     return Bytes(ansi.begin(), ansi.end());

@@ -6,6 +6,7 @@
 #include "simulated_windows/win32_api.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,7 @@ std::string AnsiText(std::u16string_view text);
 
 // A value's bytes as the "A" functions return them: strings in the ANSI code page, with what
 // terminators were stored; anything else as stored.
-Bytes AnsiValueData(std::uint32_t type, const Bytes& stored);
+Bytes AnsiValueData(std::uint32_t type, std::span<const unsigned char> stored);
 
 // A caller's bytes as the registry stores them: strings widened to UTF-16, byte for byte.
 Bytes StoredValueData(std::uint32_t type, const BYTE* data, DWORD size);

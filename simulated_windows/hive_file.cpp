@@ -137,7 +137,8 @@ class HiveReader {
             }
             const auto* bytes = reinterpret_cast<const unsigned char*>(data.get());
             key.SetValue(Utf8ToUtf16(name.get()), type,
-                         bytes != nullptr ? Bytes(bytes, bytes + length) : Bytes());
+                         bytes != nullptr ? std::span<const unsigned char>(bytes, length)
+                                          : std::span<const unsigned char>());
         }
     }
 
@@ -155,8 +156,8 @@ void KeepWhatIsMissing(const std::shared_ptr<RegistryKey>& from, const std::shar
         const std::shared_ptr<RegistryKey> target = pending.back().second;
         pending.pop_back();
         for (const RegistryValue* value : source->Values()) {
-            if (target->FindValue(value->name) == nullptr) {
-                target->SetValue(value->name, value->type, value->data);
+            if (target->FindValue(value->Name()) == nullptr) {
+                target->SetValue(value->Name(), value->Type(), value->Data());
             }
         }
         const auto children = source->Subkeys();

@@ -292,7 +292,7 @@ std::optional<StoredValue> ReadStoredValue(HKEY root, std::string_view keyPath, 
     if (value == nullptr) {
         return std::nullopt;
     }
-    return StoredValue{value->type, value->data};
+    return StoredValue{value->Type(), Bytes(value->Data().begin(), value->Data().end())};
 }
 
 } // namespace simulated_windows

@@ -385,7 +385,10 @@ class Importer {
             std::u16string text = ReadQuoted(cursor, "string lacks its closing quote");
             RequireEnd(cursor, "unexpected text after the string");
             text.push_back(u'\0');
-            Store(name, REG_SZ, Utf16ToBytes(text));
+            // The text's UTF-16 units are the bytes the registry keeps (UTF-16LE on this host).
+            Store(name, REG_SZ,
+                  std::span(reinterpret_cast<const unsigned char*>(text.data()),
+                            text.size() * sizeof(char16_t)));
         } else if (!cursor.rest.empty() && cursor.rest.front() == u'-') {
             cursor.rest.remove_prefix(1);
             RequireEnd(cursor, "unexpected text after \"-\"");
@@ -409,16 +412,16 @@ class Importer {
                 }
                 data = Utf16ToBytes(text);
             }
-            Store(name, type, std::move(data));
+            Store(name, type, data);
         } else {
             lines_.Fail("unrecognised value data " + Quoted(cursor.rest));
         }
     }
 
-    void Store(const std::u16string& name, std::uint32_t type, Bytes data)
+    void Store(const std::u16string& name, std::uint32_t type, std::span<const unsigned char> data)
     {
         if (key_) {
-            key_->SetValue(name, type, std::move(data));
+            key_->SetValue(name, type, data);
         }
     }
 

@@ -1,6 +1,7 @@
 #include "simulated_windows/registry.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace simulated_windows {
@@ -18,6 +19,29 @@ std::u16string Upcased(std::u16string_view name)
 bool IsStringType(std::uint32_t type)
 {
     return type == 1 || type == 2 || type == 7; // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ
+}
+
+RegistryValue::RegistryValue(std::u16string_view name, std::uint32_t type,
+                             std::span<const unsigned char> data)
+    : block_(std::make_unique_for_overwrite<unsigned char[]>(name.size() * sizeof(char16_t) + data.size())),
+      type_(type), nameLength_(static_cast<std::uint32_t>(name.size())),
+      dataSize_(static_cast<std::uint32_t>(data.size()))
+{
+    std::memcpy(block_.get(), name.data(), name.size() * sizeof(char16_t));
+    if (!data.empty()) {
+        std::memcpy(block_.get() + name.size() * sizeof(char16_t), data.data(), data.size());
+    }
+}
+
+std::u16string_view RegistryValue::Name() const
+{
+    // The block comes from new[], aligned for any type, and the name is at its start.
+    return {reinterpret_cast<const char16_t*>(block_.get()), nameLength_};
+}
+
+std::span<const unsigned char> RegistryValue::Data() const
+{
+    return {block_.get() + nameLength_ * sizeof(char16_t), dataSize_};
 }
 
 bool NamesEqual(std::u16string_view a, std::u16string_view b)
@@ -143,8 +167,9 @@ std::size_t RegistryKey::FindSlot(std::u16string_view name) const
         const auto found = index_->find(Upcased(name));
         return found == index_->end() ? values_.size() : found->second;
     }
-    const auto found = std::find_if(values_.begin(), values_.end(),
-                                    [&](const RegistryValue& value) { return NamesEqual(value.name, name); });
+    const auto found = std::find_if(values_.begin(), values_.end(), [&](const RegistryValue& value) {
+        return NamesEqual(value.Name(), name);
+    });
     return static_cast<std::size_t>(found - values_.begin());
 }
 
@@ -152,7 +177,7 @@ void RegistryKey::BuildIndex()
 {
     index_ = std::make_unique<std::unordered_map<std::u16string, std::size_t>>();
     for (std::size_t slot = 0; slot < values_.size(); ++slot) {
-        index_->emplace(Upcased(values_[slot].name), slot);
+        index_->emplace(Upcased(values_[slot].Name()), slot);
     }
 }
 
@@ -161,7 +186,7 @@ std::vector<const RegistryValue*> RegistryKey::Values() const
     std::vector<const RegistryValue*> values;
     for (std::size_t slot = 0; slot < values_.size(); ++slot) {
         // A deleted value of an indexed key is a gap that the index no longer leads to.
-        if (!index_ || FindSlot(values_[slot].name) == slot) {
+        if (!index_ || FindSlot(values_[slot].Name()) == slot) {
             values.push_back(&values_[slot]);
         }
     }
@@ -174,15 +199,14 @@ const RegistryValue* RegistryKey::FindValue(std::u16string_view name) const
     return slot == values_.size() ? nullptr : &values_[slot];
 }
 
-void RegistryKey::SetValue(std::u16string_view name, std::uint32_t type, Bytes data)
+void RegistryKey::SetValue(std::u16string_view name, std::uint32_t type, std::span<const unsigned char> data)
 {
     // An existing value keeps its place (and its name's spelling), as on Windows.
     if (const std::size_t slot = FindSlot(name); slot != values_.size()) {
-        values_[slot].type = type;
-        values_[slot].data = std::move(data);
+        values_[slot] = RegistryValue(values_[slot].Name(), type, data);
         return;
     }
-    values_.push_back(RegistryValue{std::u16string(name), type, std::move(data)});
+    values_.emplace_back(name, type, data);
     // A scan beats a hash for the handful of values most keys have.
     const std::size_t scannedUpTo = 16;
     if (index_) {

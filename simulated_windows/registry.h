@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -14,10 +15,22 @@
 
 namespace simulated_windows {
 
-struct RegistryValue {
-    std::u16string name; // empty for the key's default value
-    std::uint32_t type = 0;
-    Bytes data;
+// A value: its name (empty for the key's default value), type and data. The name and the data
+// share one allocation: a machine's registry holds millions of values.
+class RegistryValue {
+  public:
+    RegistryValue() = default;
+    RegistryValue(std::u16string_view name, std::uint32_t type, std::span<const unsigned char> data);
+
+    std::u16string_view Name() const;
+    std::uint32_t Type() const { return type_; }
+    std::span<const unsigned char> Data() const;
+
+  private:
+    std::unique_ptr<unsigned char[]> block_; // the name's UTF-16 units, then the data
+    std::uint32_t type_ = 0;
+    std::uint32_t nameLength_ = 0; // in UTF-16 units
+    std::uint32_t dataSize_ = 0;
 };
 
 bool IsStringType(std::uint32_t type);
@@ -60,7 +73,7 @@ class RegistryKey {
     const RegistryValue* FindValue(std::u16string_view name) const;
     // The values in creation order.
     std::vector<const RegistryValue*> Values() const;
-    void SetValue(std::u16string_view name, std::uint32_t type, Bytes data);
+    void SetValue(std::u16string_view name, std::uint32_t type, std::span<const unsigned char> data);
     void DeleteValue(std::u16string_view name);
 
     // Gives back the room kept for values yet to come: a loader calls it when it leaves a key.

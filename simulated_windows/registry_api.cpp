@@ -89,12 +89,12 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
         return ERROR_FILE_NOT_FOUND;
     }
     if (type != nullptr) {
-        *type = value->type;
+        *type = value->Type();
     }
     if (dataSize == nullptr) {
         return ERROR_SUCCESS;
     }
-    const Bytes bytes = AnsiValueData(value->type, value->data);
+    const Bytes bytes = AnsiValueData(value->Type(), value->Data());
     const auto needed = static_cast<DWORD>(bytes.size());
     if (data != nullptr && *dataSize < needed) {
         // The buffer is left as it was.
@@ -105,7 +105,7 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
         std::memcpy(data, bytes.data(), needed);
         // A string stored without its terminator gets one when the buffer has room for it, not
         // counted in the size; without room it comes back unterminated.
-        if (IsStringType(value->type) && bytes.back() != 0 && *dataSize > needed) {
+        if (IsStringType(value->Type()) && bytes.back() != 0 && *dataSize > needed) {
             data[needed] = 0;
         }
     }

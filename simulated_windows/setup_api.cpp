@@ -51,10 +51,10 @@ bool GuidsEqual(const GUID& a, const GUID& b)
 std::optional<std::u16string> StringValue(const RegistryKey& key, std::u16string_view name)
 {
     const RegistryValue* value = key.FindValue(name);
-    if (value == nullptr || value->type != REG_SZ) {
+    if (value == nullptr || value->Type() != REG_SZ) {
         return std::nullopt;
     }
-    std::u16string text = Utf16FromBytes(value->data.data(), value->data.size());
+    std::u16string text = Utf16FromBytes(value->Data().data(), value->Data().size());
     while (!text.empty() && text.back() == u'\0') {
         text.pop_back();
     }
@@ -123,15 +123,15 @@ KeyPath ControlSetPath(DWORD scope, DWORD hwProfile)
 // resolved as Windows resolves it when its resource cannot be loaded, anything else as stored.
 Bytes PropertyData(const RegistryValue& value)
 {
-    if (value.type == REG_SZ) {
-        std::u16string text = Utf16FromBytes(value.data.data(), value.data.size());
+    if (value.Type() == REG_SZ) {
+        std::u16string text = Utf16FromBytes(value.Data().data(), value.Data().size());
         text.resize(std::min(text.find(u'\0'), text.size()));
         if (const auto resolved = ResolveIndirectString(text)) {
             const std::string ansi = AnsiText(*resolved);
             return Bytes(ansi.c_str(), ansi.c_str() + ansi.size() + 1);
         }
     }
-    return AnsiValueData(value.type, value.data);
+    return AnsiValueData(value.Type(), value.Data());
 }
 
 // The set behind a handle: the first check of every function that takes one.
@@ -284,7 +284,7 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
         *requiredSize = needed;
     }
     if (propertyRegDataType != nullptr) {
-        *propertyRegDataType = value->type;
+        *propertyRegDataType = value->Type();
     }
     if (propertyBufferSize < needed) {
         return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
@@ -293,7 +293,7 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
         std::memcpy(propertyBuffer, bytes.data(), needed);
     }
     // As under Wine, a string gets an uncounted terminator when there is room for one.
-    if (IsStringType(value->type) && needed < propertyBufferSize) {
+    if (IsStringType(value->Type()) && needed < propertyBufferSize) {
         propertyBuffer[needed] = 0;
     }
     return TRUE;

@@ -81,11 +81,12 @@ void CopyTree(hive_h* hive, const std::shared_ptr<sim::RegistryKey>& key, hive_n
         const auto stored = from->Values();
         names.reserve(stored.size());
         for (const sim::RegistryValue* value : stored) {
-            names.push_back(Utf8(value->name));
-            hive_set_value set{names.back().data(), hive_t_REG_NONE, value->data.size(),
-                               const_cast<char*>(reinterpret_cast<const char*>(value->data.data()))};
+            names.push_back(Utf8(std::u16string(value->Name())));
+            hive_set_value set{names.back().data(), hive_t_REG_NONE, value->Data().size(),
+                               const_cast<char*>(reinterpret_cast<const char*>(value->Data().data()))};
             // Any 32-bit type, where hivex's enum names only Windows' own: copied, never converted.
-            std::memcpy(&set.t, &value->type, sizeof set.t);
+            const std::uint32_t type = value->Type();
+            std::memcpy(&set.t, &type, sizeof set.t);
             values.push_back(set);
         }
         if (hivex_node_set_values(hive, into, values.size(), values.data(), 0) != 0) {
