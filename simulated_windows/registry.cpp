@@ -97,16 +97,18 @@ RegistryKey::~RegistryKey()
     }
 }
 
+const std::shared_ptr<RegistryKey>& RegistryKey::Resolved(const std::shared_ptr<RegistryKey>& key)
+{
+    return key->link_ ? key->link_ : key;
+}
+
 std::shared_ptr<RegistryKey> RegistryKey::FindSubkey(std::u16string_view name) const
 {
     if (!subkeys_) {
         return nullptr;
     }
     const auto found = subkeys_->find(name);
-    if (found == subkeys_->end()) {
-        return nullptr;
-    }
-    return (*found)->link_ ? (*found)->link_ : *found;
+    return found == subkeys_->end() ? nullptr : Resolved(*found);
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::CreateSubkey(std::u16string_view name)
@@ -120,7 +122,7 @@ std::shared_ptr<RegistryKey> RegistryKey::CreateSubkey(std::u16string_view name)
     }
     const auto found = subkeys_->lower_bound(name);
     if (found != subkeys_->end() && NamesEqual((*found)->Name(), name)) {
-        return (*found)->link_ ? (*found)->link_ : *found;
+        return Resolved(*found);
     }
     return *subkeys_->emplace_hint(found, std::make_shared<RegistryKey>(std::u16string(name)));
 }
@@ -139,7 +141,7 @@ std::vector<std::shared_ptr<RegistryKey>> RegistryKey::Subkeys() const
     std::vector<std::shared_ptr<RegistryKey>> keys(subkeys_ ? subkeys_->size() : 0);
     if (subkeys_) {
         std::transform(subkeys_->begin(), subkeys_->end(), keys.begin(),
-                       [](const auto& key) { return key->link_ ? key->link_ : key; });
+                       [](const auto& key) { return Resolved(key); });
     }
     return keys;
 }

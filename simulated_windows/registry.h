@@ -82,6 +82,8 @@ class RegistryKey {
   private:
     using SubkeySet = std::set<std::shared_ptr<RegistryKey>, KeyNameLess>;
 
+    // The key a subkey stands for: its link's target, or itself.
+    static const std::shared_ptr<RegistryKey>& Resolved(const std::shared_ptr<RegistryKey>& key);
     // The position of the live value of that name, or values_.size().
     std::size_t FindSlot(std::u16string_view name) const;
     void BuildIndex();

@@ -105,18 +105,15 @@ std::optional<GUID> ParseGuid(std::u16string_view text)
     return guid;
 }
 
-// The control set whose keys a scope opens: the machine's own, or its copy in a hardware profile
-// (0 for the current one), where configuration-specific settings are kept.
-KeyPath ControlSetPath(DWORD scope, DWORD hwProfile)
+// The copy of the control set that a hardware profile (0 for the current one) keeps for
+// configuration-specific settings.
+KeyPath ProfileControlSetPath(DWORD hwProfile)
 {
-    std::u16string path = u"SYSTEM\\CurrentControlSet";
-    if (scope == DICS_FLAG_CONFIGSPECIFIC) {
-        char profile[16];
-        std::snprintf(profile, sizeof profile, "%04u", static_cast<unsigned>(hwProfile));
-        path += u"\\Hardware Profiles\\" + (hwProfile == 0 ? u"Current" : AnsiToUtf16(profile)) +
-                u"\\System\\CurrentControlSet";
-    }
-    return SplitKeyPath(path);
+    char profile[16];
+    std::snprintf(profile, sizeof profile, "%04u", static_cast<unsigned>(hwProfile));
+    return SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Hardware Profiles\\" +
+                        (hwProfile == 0 ? u"Current" : AnsiToUtf16(profile)) +
+                        u"\\System\\CurrentControlSet");
 }
 
 // What a property read returns for a stored value, in the ANSI code page: an indirect string
@@ -317,8 +314,12 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
         return FailWith(ERROR_INVALID_DATA, failed);
     }
     PlatformState& machine = Platform();
-    const auto controlSet =
-        FindKey(machine.registry.Root(RootKey::LocalMachine), ControlSetPath(scope, hwProfile));
+    // The scope decides the control set: the machine's own, or a hardware profile's copy.
+    static const KeyPath globalControlSet = SplitKeyPath(u"SYSTEM\\CurrentControlSet"); // split once
+    const auto localMachine = machine.registry.Root(RootKey::LocalMachine);
+    const auto controlSet = scope == DICS_FLAG_GLOBAL
+                                ? FindKey(localMachine, globalControlSet)
+                                : FindKey(localMachine, ProfileControlSetPath(hwProfile));
     std::shared_ptr<RegistryKey> key;
     if (!controlSet) {
         // A hardware profile that was never created: no key of its scope exists.
