@@ -18,7 +18,7 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     try {
         simulated_windows::LoadMachineFromFiles({argv[1]});
-    } catch (const simulated_windows::RegFileError& error) {
+    } catch (const simulated_windows::RefusedInput& error) {
         fprintf(stderr, "%s\n", error.what());
         return 1;
     }

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::Registry registry;
     try {
         sim::ImportSystemHive(registry, bytes, "fuzz.hiv", "");
-    } catch (const sim::RegFileError& error) {
+    } catch (const sim::RefusedInput& error) {
         const std::string message = error.what();
         if (message != "fuzz.hiv: " + error.Reason() || error.Line() != 0 || error.Reason().empty() ||
             message.find_first_of("\r\n") != std::string::npos) {

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::Registry registry;
     try {
         sim::ImportRegFile(registry, std::string_view(reinterpret_cast<const char*>(data), size), "fuzz.reg");
-    } catch (const sim::RegFileError& error) {
+    } catch (const sim::RefusedInput& error) {
         const std::string message = error.what();
         const std::string expected = "fuzz.reg:" + std::to_string(error.Line()) + ": " + error.Reason();
         // A line number within the file (which has at most one line per byte), a reason, one line.

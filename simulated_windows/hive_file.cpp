@@ -43,7 +43,7 @@ class HiveReader {
   public:
     HiveReader(hive_h* hive, const std::string& fileName) : hive_(hive), fileName_(fileName) {}
 
-    [[noreturn]] void Fail(const std::string& reason) const { throw RegFileError(fileName_, 0, reason); }
+    [[noreturn]] void Fail(const std::string& reason) const { throw RefusedInput(fileName_, 0, reason); }
     [[noreturn]] void Damaged(const char* what) const
     {
         Fail(std::string("a damaged hive: hivex cannot read ") + what + ": " + std::strerror(errno));
@@ -180,7 +180,7 @@ class MemoryFile {
             done += written ? static_cast<std::size_t>(count) : 0;
         }
         if (!written) {
-            throw RegFileError(fileName, 0,
+            throw RefusedInput(fileName, 0,
                                std::string("cannot be held for reading: ") + std::strerror(errno));
         }
     }
@@ -237,7 +237,7 @@ void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std:
                       const std::string& path)
 {
     if (const std::string fault = BaseBlockFault(fileBytes); !fault.empty()) {
-        throw RegFileError(fileName, 0, "a damaged hive: " + fault);
+        throw RefusedInput(fileName, 0, "a damaged hive: " + fault);
     }
     std::unique_ptr<MemoryFile> memory;
     if (path.empty()) {
@@ -247,7 +247,7 @@ void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std:
     const std::unique_ptr<hive_h, HiveClose> hive(
         hivex_open(memory ? memory->Path().c_str() : path.c_str(), 0));
     if (!hive) {
-        throw RegFileError(fileName, 0,
+        throw RefusedInput(fileName, 0,
                            std::string("a damaged hive: hivex cannot open it: ") + std::strerror(errno));
     }
     const HiveReader reader(hive.get(), fileName);

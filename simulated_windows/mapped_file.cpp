@@ -14,7 +14,7 @@ namespace {
 
 [[noreturn]] void CannotRead(const std::string& path, int error)
 {
-    throw RegFileError(path, 0, std::string("cannot be read: ") + std::strerror(error));
+    throw RefusedInput(path, 0, std::string("cannot be read: ") + std::strerror(error));
 }
 
 } // namespace

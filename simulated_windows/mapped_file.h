@@ -3,6 +3,8 @@
 // memory beside the registry built from it. Anything else (a pipe, a device) is read.
 #pragma once
 
+#include "simulated_windows/refused_input.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -11,7 +13,7 @@ namespace simulated_windows {
 
 class MappedFile {
   public:
-    // Throws RegFileError (line 0) when the file cannot be opened or read.
+    // Throws RefusedInput (line 0) when the file cannot be opened or read.
     explicit MappedFile(const std::string& path);
     ~MappedFile();
     MappedFile(MappedFile&& other) noexcept;

@@ -2,6 +2,7 @@
 
 #include "simulated_windows/hive_file.h"
 #include "simulated_windows/mapped_file.h"
+#include "simulated_windows/reg_file.h"
 #include "simulated_windows/simulated_platform.h"
 
 #include <cerrno>
@@ -68,7 +69,7 @@ void LoadStartupMachine()
         if (const char* user = std::getenv("SIMULATED_USER"); user != nullptr) {
             const std::string_view name = user;
             if (name != "standard" && name != "administrator") {
-                throw RegFileError("SIMULATED_USER", 0,
+                throw RefusedInput("SIMULATED_USER", 0,
                                    "\"" + std::string(name) + "\" is neither standard nor administrator");
             }
             TheProcess().state.user = name == "standard" ? User::Standard : User::Administrator;
@@ -83,7 +84,7 @@ void LoadStartupMachine()
         } else {
             LoadMachine({RegFileText{"sample machine", std::string(SampleMachineRegFile())}});
         }
-    } catch (const RegFileError& error) {
+    } catch (const RefusedInput& error) {
         fprintf(stderr, "%s\n", error.what());
         std::exit(2);
     }
@@ -242,7 +243,7 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths)
     std::vector<MappedFile> files;
     for (const auto& path : paths) {
         if (path.empty()) {
-            throw RegFileError("SIMULATED_REGISTRY", 0, "an empty file name in the list");
+            throw RefusedInput("SIMULATED_REGISTRY", 0, "an empty file name in the list");
         }
         files.emplace_back(path);
     }

@@ -84,7 +84,7 @@ PresentDevices ReadPresentDevices(std::string_view csvBytes, const std::string& 
                 return Named(field, u"InstanceId") || Named(field, u"PNPDeviceID");
             });
             if (found == fields.end()) {
-                throw RegFileError(fileName, 0,
+                throw RefusedInput(fileName, 0,
                                    "not a list of present devices: it has neither an InstanceId nor a "
                                    "PNPDeviceID column");
             }
@@ -96,7 +96,7 @@ PresentDevices ReadPresentDevices(std::string_view csvBytes, const std::string& 
         }
     }
     if (!column) {
-        throw RegFileError(fileName, 0, "not a list of present devices: it is empty");
+        throw RefusedInput(fileName, 0, "not a list of present devices: it is empty");
     }
     return present;
 }

@@ -4,6 +4,8 @@
 // get PNPDeviceID /format:csv`.
 #pragma once
 
+#include "simulated_windows/refused_input.h"
+
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -15,7 +17,7 @@ using PresentDevices = std::unordered_set<std::u16string>;
 
 // Reads such a CSV: UTF-16 or UTF-8 with a byte-order mark (or plain ASCII), an optional "#TYPE"
 // line before the header, quoted fields, and an InstanceId or a PNPDeviceID column. Throws
-// RegFileError ("<file>: <reason>") when neither column is there.
+// RefusedInput ("<file>: <reason>") when neither column is there.
 PresentDevices ReadPresentDevices(std::string_view csvBytes, const std::string& fileName);
 
 std::u16string InstanceIdKey(std::u16string_view instanceId);

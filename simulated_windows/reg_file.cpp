@@ -119,7 +119,7 @@ class LineReader {
 
     [[noreturn]] void Fail(unsigned line, const std::string& reason) const
     {
-        throw RegFileError(fileName_, line, reason);
+        throw RefusedInput(fileName_, line, reason);
     }
     [[noreturn]] void Fail(const std::string& reason) const { Fail(lineNumber_, reason); }
 
@@ -572,13 +572,6 @@ class Importer {
 };
 
 } // namespace
-
-RegFileError::RegFileError(const std::string& file, unsigned line, const std::string& reason)
-    : std::runtime_error(line == 0 ? file + ": " + reason
-                                   : file + ":" + std::to_string(line) + ": " + reason),
-      line_(line), reason_(reason)
-{
-}
 
 void ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName,
                    const ImportProgress& progress)

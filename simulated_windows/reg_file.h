@@ -1,28 +1,14 @@
 // Reads registry files as regedit and `reg export` write them.
 #pragma once
 
+#include "simulated_windows/refused_input.h"
 #include "simulated_windows/registry.h"
 
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace simulated_windows {
-
-// A file that cannot be imported. what() is "<file>:<line>: <reason>", or "<file>: <reason>"
-// (line 0) for a fault of the file as a whole, such as one that cannot be read.
-class RegFileError : public std::runtime_error {
-  public:
-    RegFileError(const std::string& file, unsigned line, const std::string& reason);
-
-    unsigned Line() const { return line_; }
-    const std::string& Reason() const { return reason_; }
-
-  private:
-    unsigned line_;
-    std::string reason_;
-};
 
 // Called now and then with how many of the file's bytes the import has passed for good.
 using ImportProgress = std::function<void(std::size_t bytesDone)>;
@@ -30,7 +16,7 @@ using ImportProgress = std::function<void(std::size_t bytesDone)>;
 // Applies one file's keys, values and deletions to `registry`, in file order, as `regedit /S`
 // would. Accepts "Windows Registry Editor Version 5.00" and "REGEDIT4" files, UTF-16LE with a
 // byte-order mark or 8-bit text in the ANSI code page, with CRLF, LF or CR line ends. Throws
-// RegFileError at the first fault; the registry may then hold part of the file, so callers import
+// RefusedInput at the first fault; the registry may then hold part of the file, so callers import
 // into a registry of their own and keep it only when every file went in.
 void ImportRegFile(Registry& registry, std::string_view fileBytes, const std::string& fileName,
                    const ImportProgress& progress = {});

@@ -9,7 +9,8 @@
 #pragma once
 
 #include "simulated_windows/platform_types.h"
-#include "simulated_windows/reg_file.h"
+#include "simulated_windows/refused_input.h"
+#include "simulated_windows/registry.h"
 #include "simulated_windows/win32_api.h"
 
 #include <optional>
@@ -25,13 +26,13 @@ struct RegFileText {
 };
 
 // Replaces the machine's registry with the given files imported in order into an empty one.
-// Throws RegFileError, and keeps the registry it had, when any file cannot be imported.
+// Throws RefusedInput, and keeps the registry it had, when any file cannot be imported.
 void LoadMachine(const std::vector<RegFileText>& files);
 void LoadMachine(std::string_view regFileText);
 // Replaces the machine's registry with one built in code.
 void LoadMachine(Registry registry);
 
-// Reads each file and loads them as LoadMachine does. Throws RegFileError for a file that cannot
+// Reads each file and loads them as LoadMachine does. Throws RefusedInput for a file that cannot
 // be read (line 0) or imported.
 void LoadMachineFromFiles(const std::vector<std::string>& paths);
 
@@ -45,7 +46,7 @@ void RunAs(User user);
 // Which devices count as present for DIGCF_PRESENT: those in a list that the customer's machine
 // wrote (PowerShell's or wmic's CSV, see present_list.h), or, without a list, every device in the
 // registry, removed ones that left their keys behind included. At start-up SIMULATED_PRESENT
-// names the list. LoadPresentDevices throws RegFileError for a list it cannot read.
+// names the list. LoadPresentDevices throws RefusedInput for a list it cannot read.
 void LoadPresentDevices(std::string_view csvBytes, const std::string& fileName);
 void CountEveryDeviceAsPresent();
 

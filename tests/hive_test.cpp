@@ -3,6 +3,7 @@
 // not a SYSTEM hive, is refused whole with what is wrong.
 #include "adapter_report/adapter_report.h"
 #include "hive/hive_builder.h"
+#include "simulated_windows/reg_file.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
 
@@ -126,7 +127,7 @@ TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
         try {
             sim::LoadMachineFromFiles({good, path});
             ADD_FAILURE() << "accepted";
-        } catch (const sim::RegFileError& error) {
+        } catch (const sim::RefusedInput& error) {
             EXPECT_EQ(error.what(), path + ": " + reason);
         }
         EXPECT_EQ(CaptureStdout(PrintAdapterReport), ReportOf("good")); // nothing half-loaded

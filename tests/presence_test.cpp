@@ -106,7 +106,7 @@ TEST_F(Presence, AListWithoutItsColumnIsRefused)
         try {
             sim::LoadPresentDevices(list, "present.csv");
             ADD_FAILURE() << "accepted";
-        } catch (const sim::RegFileError& error) {
+        } catch (const sim::RefusedInput& error) {
             EXPECT_EQ(error.what(), message);
         }
     }

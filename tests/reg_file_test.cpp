@@ -259,7 +259,7 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
         try {
             sim::LoadMachine({{"ok.reg", good + "\"Partial\"=\"no\"\n"}, {"m.reg", file}});
             ADD_FAILURE() << "accepted";
-        } catch (const sim::RegFileError& error) {
+        } catch (const sim::RefusedInput& error) {
             EXPECT_EQ(error.what(), message);
         }
         // Nothing of a refused load is kept, not even the files before the faulty one.
