@@ -1,13 +1,12 @@
-// The simulated machine's state behind the Windows functions: its registry, the open handles and
-// the thread's last error. Internal to the platform.
+// The simulated machine's state behind the Windows functions: its registry, who runs, which
+// devices are present, and the open handles. Internal to the platform.
 #pragma once
 
-#include "simulated_windows/platform_types.h"
+#include "simulated_windows/handle_table.h"
 #include "simulated_windows/present_list.h"
 #include "simulated_windows/registry.h"
-#include "simulated_windows/win32_api.h"
+#include "simulated_windows/simulated_platform.h"
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,10 +18,6 @@ struct OpenKey {
     REGSAM access = 0;  // what the handle was opened for
     REGSAM granted = 0; // what the user may do with the key and the keys below it
 };
-
-// The rights asked for, with generic rights mapped to the key rights they stand for and the
-// flags that choose a registry view (not rights) left out; MAXIMUM_ALLOWED asks for `granted`.
-REGSAM RequestedRights(REGSAM access, REGSAM granted);
 
 struct Device {
     std::u16string instanceId; // the instance key's path below Enum
@@ -36,11 +31,16 @@ struct DeviceSet {
 
 class PlatformState {
   public:
+    PlatformState() = default;
+    // Its handle tables draw on its own sequence.
+    PlatformState(const PlatformState&) = delete;
+    PlatformState& operator=(const PlatformState&) = delete;
+
     Registry registry;
     User user = User::Administrator;
     std::optional<PresentDevices> present; // none: every device counts as present
     DWORD deviceSetFailure = ERROR_SUCCESS;
-    HandleCounts counts;
+    std::size_t invalidHandleUses = 0; // calls handed a handle that was not open
 
     // A predefined root or an open key handle; nullptr (and counted) for anything else.
     const OpenKey* ResolveKey(HKEY key);
@@ -53,19 +53,19 @@ class PlatformState {
     HDEVINFO AddDeviceSet(DeviceSet set);
     bool DestroyDeviceSet(HDEVINFO set);
 
-  private:
-    ULONG_PTR NextHandle();
+    HandleCounts Counts() const;
 
-    ULONG_PTR nextHandle_ = 0x100;
-    std::map<ULONG_PTR, OpenKey> keys_;
-    std::map<ULONG_PTR, DeviceSet> deviceSets_;
+  private:
+    ULONG_PTR handleSequence_ = 0x100;
+    HandleTable<OpenKey> keys_{handleSequence_};
+    HandleTable<DeviceSet> deviceSets_{handleSequence_};
     OpenKey roots_[RootKeyNumbers]; // the predefined keys, open with every right the user has
 };
 
 // The predefined key a handle is, if it is one: HKEY_CLASSES_ROOT and the numbers after it.
 std::optional<RootKey> PredefinedKey(HKEY key);
 
-// The machine, loaded at the first call (see simulated_platform.h).
+// The machine, loaded from the settings at the first call that needs it (see machine.cpp).
 PlatformState& Platform();
 
 // Marks a Windows function in progress on this thread for as long as it lives; every exported

@@ -1,6 +1,7 @@
 // The registry functions, over the machine's in-memory registry. Names and string data in the
 // ANSI code page are converted to and from the UTF-16 the registry keeps, so sizes count the
 // converted bytes, as the "A" functions' do on Windows.
+#include "simulated_windows/access_rights.h"
 #include "simulated_windows/ansi_door.h"
 #include "simulated_windows/platform_state.h"
 
@@ -147,9 +148,25 @@ extern "C" LSTATUS RegCloseKey(HKEY key)
     if (static_cast<std::uint32_t>(value) >=
         static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT))) {
         if (!PredefinedKey(key)) {
-            ++machine.counts.invalidHandleUses;
+            ++machine.invalidHandleUses;
         }
         return ERROR_SUCCESS;
     }
     return machine.CloseKey(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+std::optional<StoredValue> simulated_windows::ReadStoredValue(HKEY root, std::string_view keyPath,
+                                                              std::string_view valueName)
+{
+    PlatformState& machine = Platform();
+    const OpenKey* base = machine.ResolveKey(root);
+    if (base == nullptr) {
+        return std::nullopt;
+    }
+    const auto key = FindKey(base->key, SplitKeyPath(AnsiToUtf16(keyPath)));
+    const RegistryValue* value = key ? key->FindValue(AnsiToUtf16(valueName)) : nullptr;
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return StoredValue{value->Type(), Bytes(value->Data().begin(), value->Data().end())};
 }

@@ -3,6 +3,7 @@
 // class its "ClassGUID" value names, and is present when the machine's list says so (without a
 // list, always). Properties are read live from the instance key, as Wine does, and indirect
 // strings resolved, as Windows does.
+#include "simulated_windows/access_rights.h"
 #include "simulated_windows/ansi_door.h"
 #include "simulated_windows/indirect_string.h"
 #include "simulated_windows/platform_state.h"

@@ -1,24 +1,36 @@
 // Controls of the simulated platform, for tests and tools: what Wine's prefix and its options are
 // to a Windows program under Wine. The tool itself never calls these.
 //
-// At the first Windows call a process makes, the platform loads its machine: the files named by
-// the environment variable SIMULATED_REGISTRY (several joined with ':', imported in order as
-// successive `regedit /S` runs would), or, when it is unset, the sample machine built into the
-// binary. A file that cannot be imported stops the process with exit status 2 and one line
+// At the first Windows call a process makes, the platform loads its machine as its settings say
+// (settings.h): the files named by SIMULATED_REGISTRY (several joined with ':', imported in order
+// as successive `regedit /S` runs would), or, when it is unset, the sample machine built into the
+// binary. An input that cannot be used stops the process with exit status 2 and one line
 // "<file>:<line>: <reason>" on standard error, before the program has written anything.
 #pragma once
 
-#include "simulated_windows/platform_types.h"
 #include "simulated_windows/refused_input.h"
-#include "simulated_windows/registry.h"
 #include "simulated_windows/win32_api.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace simulated_windows {
+
+// Who the program runs as. Keys carry the rights Windows' default security gives them: an
+// administrator (the default, an elevated prompt) has full control everywhere; a standard user
+// reads HKEY_LOCAL_MACHINE and the other machine-wide keys, and has full control of
+// HKEY_CURRENT_USER.
+enum class User { Administrator, Standard };
+
+// Handle bookkeeping, as a checked build would keep it.
+struct HandleCounts {
+    std::size_t openKeys = 0;          // key handles opened and not yet closed
+    std::size_t openDeviceSets = 0;    // device information sets not yet destroyed
+    std::size_t invalidHandleUses = 0; // calls handed a handle that was not open
+};
 
 struct RegFileText {
     std::string name; // shown in error messages
@@ -29,8 +41,6 @@ struct RegFileText {
 // Throws RefusedInput, and keeps the registry it had, when any file cannot be imported.
 void LoadMachine(const std::vector<RegFileText>& files);
 void LoadMachine(std::string_view regFileText);
-// Replaces the machine's registry with one built in code.
-void LoadMachine(Registry registry);
 
 // Reads each file and loads them as LoadMachine does. Throws RefusedInput for a file that cannot
 // be read (line 0) or imported.
@@ -64,7 +74,7 @@ bool InPlatformCall();
 // A value as the registry stores it: its type and raw bytes (strings as UTF-16LE).
 struct StoredValue {
     DWORD type = 0;
-    Bytes data;
+    std::vector<unsigned char> data;
 };
 std::optional<StoredValue> ReadStoredValue(HKEY root, std::string_view keyPath, std::string_view valueName);
 

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,7 +47,7 @@ std::string WriteFile(const std::string& name, const std::string& bytes)
 }
 
 // Runs the tool with the given arguments; `registry` is SIMULATED_REGISTRY, or unset when null.
-ToolRun RunTool(const char* registry, std::vector<std::string> args = {})
+ToolRun RunTool(const char* registry, std::vector<std::string> args = {}, rlim_t addressSpace = RLIM_INFINITY)
 {
     const std::string outPath = TempPath("out");
     const std::string errPath = TempPath("err");
@@ -57,6 +58,8 @@ ToolRun RunTool(const char* registry, std::vector<std::string> args = {})
         } else {
             unsetenv("SIMULATED_REGISTRY");
         }
+        const rlimit limit{addressSpace, addressSpace};
+        setrlimit(RLIMIT_AS, &limit);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
@@ -104,6 +107,18 @@ TEST(ToolProcess, LoadsTheNamedFilesInOrder)
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
     std::remove(machine.c_str());
+
+    // A name that holds ':' is given one a line.
+    const std::string colon = WriteFile("a:b.reg", RegFile({}));
+    setenv("SIMULATED_REGISTRY_FILES", (colon + "\n" + patch + "\n").c_str(), 1);
+    const ToolRun lines = RunTool(nullptr);
+    const ToolRun both = RunTool(patch.c_str());
+    unsetenv("SIMULATED_REGISTRY_FILES");
+    EXPECT_EQ(lines.out, "");
+    EXPECT_EQ(lines.status, 0);
+    EXPECT_EQ(both.err, "SIMULATED_REGISTRY_FILES: set together with SIMULATED_REGISTRY: use one of them\n");
+    EXPECT_EQ(both.status, 2);
+    std::remove(colon.c_str());
     std::remove(patch.c_str());
 }
 
@@ -144,6 +159,7 @@ TEST(ToolProcess, RefusesAPresentListItCannotRead)
         {wrong,
          wrong + ": not a list of present devices: it has neither an InstanceId nor a PNPDeviceID column\n"},
         {missing, missing + ": cannot be read: No such file or directory\n"},
+        {"", "SIMULATED_PRESENT: names no file\n"},
     };
     for (const auto& [list, message] : cases) {
         setenv("SIMULATED_PRESENT", list.c_str(), 1);
@@ -205,5 +221,21 @@ TEST(ToolProcess, RefusesAMachineItCannotLoadBeforeAnyReportLine)
     std::remove(bad.c_str());
     std::remove(empty.c_str());
 }
+
+#if !ADAPTER_REPORT_SANITIZED // the sanitizers' shadow memory needs more address space than this
+// An input too large for the memory there is, endless here, is refused like any other.
+TEST(ToolProcess, RefusesWhatItRunsOutOfMemoryLoading)
+{
+    setenv("SIMULATED_PRESENT", "/dev/zero", 1);
+    const ToolRun present = RunTool(nullptr, {}, rlim_t{1} << 28);
+    unsetenv("SIMULATED_PRESENT");
+    const ToolRun registry = RunTool("/dev/zero", {}, rlim_t{1} << 28);
+    for (const ToolRun& run : {present, registry}) {
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "/dev/zero: out of memory while loading it\n");
+        EXPECT_EQ(run.status, 2);
+    }
+}
+#endif
 
 } // namespace
