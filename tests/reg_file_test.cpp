@@ -106,6 +106,12 @@ TEST(RegFile, DeletionsAndLaterFilesOverrideEarlierOnes)
         {"patch.reg", "REGEDIT4\n[hkey_current_user\\SOFTWARE\\t]\n\"Drop\"=-\n\"change\"=dword:1\n"
                       "[-HKEY_CURRENT_USER\\Software\\Gone]\n\"Ignored\"=\"after a deleted key\"\n"
                       "[-HKEY_CURRENT_USER\\Software\\NeverWas]\n"},
+        // A key made again after its deletion, the same path under another root, a ']' in a name.
+        {"again.reg",
+         "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Again]\n\"Old\"=\"1\"\n"
+         "[-HKEY_CURRENT_USER\\Software\\Again]\n[HKEY_CURRENT_USER\\Software\\Again]\n\"New\"=\"2\"\n"
+         "[HKEY_LOCAL_MACHINE\\Software\\T]\n\"Machine\"=\"3\"\n"
+         "[HKEY_CURRENT_USER\\Software\\T\\Office [2nd floor]]\n\"Room\"=\"4\"\n"},
     });
     EXPECT_EQ(Stored("Keep"), "1:31,00,00,00");
     EXPECT_EQ(Stored("Drop"), "absent");
@@ -113,6 +119,11 @@ TEST(RegFile, DeletionsAndLaterFilesOverrideEarlierOnes)
     EXPECT_FALSE(KeyExists("Software\\Gone"));
     EXPECT_FALSE(KeyExists("Software\\Gone\\Deep"));
     EXPECT_TRUE(KeyExists("Software\\T"));
+    EXPECT_EQ(Stored("Old", "Software\\Again"), "absent");
+    EXPECT_EQ(Stored("New", "Software\\Again"), "1:32,00,00,00");
+    EXPECT_EQ(Stored("Machine"), "absent");
+    EXPECT_TRUE(sim::ReadStoredValue(HKEY_LOCAL_MACHINE, "Software\\T", "Machine").has_value());
+    EXPECT_EQ(Stored("Room", "Software\\T\\Office [2nd floor]"), "1:34,00,00,00");
 }
 
 // Files that Windows' regedit imports whole, with the value it stores from each.

@@ -263,6 +263,7 @@ TEST(IndirectStrings, ResolveToTheirFallbackWithTheArgumentsPutIn)
         {"@a;%2 then %1 and %3, 100%;(one,two)", "two then one and %3, 100%"},
         {"@a;%10 is the tenth;(1,2,3,4,5,6,7,8,9,ten)", "ten is the tenth"},
         {"@a;semi;colons %1;(x)", "semi;colons x"},
+        {"@a;see %1;(note);(arg)", "see arg;(note)"},
         {"@a;unclosed %1;(0,31", "unclosed %1;(0,31"},
         {"@a;not last;(x) %1", "not last;(x) %1"},
         {"@a;empty %1%2;(,)", "empty "},
@@ -390,6 +391,9 @@ TEST(CodePage, Windows1252RoundTripsAndBestFits)
     EXPECT_EQ(sim::Utf16ToAnsi(sim::AnsiToUtf16(everyByte)), everyByte);
     EXPECT_EQ(sim::AnsiToUtf16("\x80\x81\x9F"), u"\u20AC\u0081\u0178");
     EXPECT_EQ(sim::Utf16ToAnsi(u"\u03A9\u0100\u4E2D\U0001F600"), "OA???");
+    // Hives and presence lists come as UTF-8: a character beyond the BMP is a surrogate pair, a
+    // malformed sequence U+FFFD a byte.
+    EXPECT_EQ(sim::Utf8ToUtf16("\xCE\xA9\xF0\x9F\x98\x80\xC0\x80"), u"\u03A9\U0001F600\uFFFD\uFFFD");
 }
 
 TEST(Registry, SubkeysEnumerateByUpperCasedName)
@@ -406,6 +410,11 @@ TEST(Registry, SubkeysEnumerateByUpperCasedName)
     // '_' (0x5F) sorts after the capitals it is compared with, as on Windows.
     EXPECT_EQ(order, u"Alpha ALPHA2 beta _under \u00e9t\u00e9 ");
     EXPECT_EQ(root->FindSubkey(u"\u00c9T\u00c9")->Name(), u"\u00e9t\u00e9");
+    // Compared as Windows compares names: Latin-1's small letters but the division sign, and
+    // Latin Extended-A's pairs, whose capitals stand on even code points, then on odd ones.
+    root->CreateSubkey(u"\u00e0\u00fe\u00f7\u00ff\u0101\u0138\u013a\u017e");
+    EXPECT_NE(root->FindSubkey(u"\u00c0\u00de\u00f7\u0178\u0100\u0138\u0139\u017d"), nullptr);
+    EXPECT_EQ(root->FindSubkey(u"\u00c0\u00de\u00d7\u0178\u0100\u0138\u0139\u017d"), nullptr);
 }
 
 } // namespace
