@@ -3,7 +3,6 @@
 #include "simulated_windows/win32_api.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -17,23 +16,6 @@ const std::u16string_view Version31Header = u"REGEDIT";
 
 // Windows refuses longer key names (registry element size limits).
 const std::size_t MaxKeyNameLength = 255;
-
-struct RootName {
-    // cppcheck-suppress unusedStructMember ; compared in ReadKeyLine, which cppcheck misses
-    std::u16string_view name;
-    RootKey root;
-};
-
-const std::array<RootName, 10> RootNames = {{{u"HKEY_CLASSES_ROOT", RootKey::ClassesRoot},
-                                             {u"HKCR", RootKey::ClassesRoot},
-                                             {u"HKEY_CURRENT_USER", RootKey::CurrentUser},
-                                             {u"HKCU", RootKey::CurrentUser},
-                                             {u"HKEY_LOCAL_MACHINE", RootKey::LocalMachine},
-                                             {u"HKLM", RootKey::LocalMachine},
-                                             {u"HKEY_USERS", RootKey::Users},
-                                             {u"HKU", RootKey::Users},
-                                             {u"HKEY_CURRENT_CONFIG", RootKey::CurrentConfig},
-                                             {u"HKCC", RootKey::CurrentConfig}}};
 
 bool IsBlank(char16_t c)
 {
@@ -292,15 +274,11 @@ class Importer {
         while (path.size() > 1 && path.back() == u'\\') {
             path.remove_suffix(1);
         }
-        std::shared_ptr<RegistryKey> root;
-        for (const auto& candidate : RootNames) {
-            if (NamesEqual(candidate.name, rootName)) {
-                root = registry_.Root(candidate.root);
-            }
-        }
-        if (!root) {
+        const std::optional<RootKey> rootKey = RootKeyNamed(rootName);
+        if (!rootKey) {
             lines_.Fail("unknown root key " + Quoted(rootName));
         }
+        const std::shared_ptr<RegistryKey> root = registry_.Root(*rootKey);
         SplitKeyPath(path, keyPath_);
         const KeyPath& keyPath = keyPath_;
         if (!keyPath.valid || (slash != std::u16string_view::npos && keyPath.names.empty())) {

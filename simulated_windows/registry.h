@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -128,6 +129,10 @@ enum class RootKey : std::uint32_t {
     CurrentConfig = 5,
 };
 inline constexpr std::uint32_t RootKeyNumbers = 6;
+
+// The root key a name stands for, written in full (HKEY_LOCAL_MACHINE) or short (HKLM), in any
+// case; nullopt for a name of none.
+std::optional<RootKey> RootKeyNamed(std::u16string_view name);
 
 class Registry {
   public:
