@@ -22,20 +22,6 @@ bool IsBlank(char16_t c)
     return c == u' ' || c == u'\t';
 }
 
-int HexDigit(char16_t c)
-{
-    if (c >= u'0' && c <= u'9') {
-        return c - u'0';
-    }
-    if (c >= u'a' && c <= u'f') {
-        return c - u'a' + 10;
-    }
-    if (c >= u'A' && c <= u'F') {
-        return c - u'A' + 10;
-    }
-    return -1;
-}
-
 // A short, printable rendering of file text for an error message: it must stay on one line.
 std::string Quoted(std::u16string_view text)
 {
@@ -58,11 +44,13 @@ class LineReader {
     LineReader(std::string_view bytes, const std::string& fileName, const ImportProgress& progress)
         : fileName_(fileName), bytes_(bytes), progress_(progress)
     {
-        utf16_ = bytes_.size() >= 2 && static_cast<unsigned char>(bytes_[0]) == 0xFF &&
-                 static_cast<unsigned char>(bytes_[1]) == 0xFE;
+        // A registry file is UTF-16LE behind its mark or else text of the code page, where a
+        // UTF-8 mark is three characters that spoil the header.
+        const ByteOrderMark mark = ReadByteOrderMark(bytes_);
+        utf16_ = mark.encoding == ByteOrderMark::Utf16Le;
         if (utf16_) {
-            bytes_.remove_prefix(2);
-            markBytes_ = 2;
+            bytes_.remove_prefix(mark.size);
+            markBytes_ = mark.size;
             if (bytes_.size() % 2 != 0) {
                 Fail(LastLineNumber(), "the file ends in the middle of a UTF-16 character");
             }
