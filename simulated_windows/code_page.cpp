@@ -91,6 +91,17 @@ char16_t UpcaseBeyondAscii(char16_t unit)
     return unit;
 }
 
+ByteOrderMark ReadByteOrderMark(std::string_view bytes)
+{
+    if (bytes.substr(0, 2) == "\xFF\xFE") {
+        return {ByteOrderMark::Utf16Le, 2};
+    }
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        return {ByteOrderMark::Utf8, 3};
+    }
+    return {};
+}
+
 std::u16string Utf8ToUtf16(std::string_view utf8)
 {
     std::u16string text;

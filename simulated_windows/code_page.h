@@ -1,5 +1,6 @@
-// The ANSI code page of the simulated machine, Windows-1252, and its conversions to and from the
-// UTF-16 that the registry stores.
+// The text the platform reads and stores: the ANSI code page of the simulated machine,
+// Windows-1252, UTF-8 and byte-order marks, their conversions to and from the UTF-16 that the
+// registry stores, and the character classes its readers share.
 #pragma once
 
 #include <string>
@@ -30,6 +31,25 @@ inline char16_t UpcaseForCompare(char16_t unit)
     }
     return UpcaseBeyondAscii(unit);
 }
+
+// The value of an ASCII hex digit, in either case, or -1: no other character counts as one.
+inline int HexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9') {
+        return c - u'0';
+    }
+    if ((c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')) {
+        return (c | 0x20) - u'a' + 10;
+    }
+    return -1;
+}
+
+// The encoding that a byte-order mark at the start of a file names, and the mark's length in bytes.
+struct ByteOrderMark {
+    enum Encoding { None, Utf16Le, Utf8 } encoding = None;
+    std::size_t size = 0;
+};
+ByteOrderMark ReadByteOrderMark(std::string_view bytes);
 
 // UTF-8, as hivex gives names, to UTF-16; what is not UTF-8 becomes U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);

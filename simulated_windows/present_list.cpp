@@ -1,7 +1,6 @@
 #include "simulated_windows/present_list.h"
 
 #include "simulated_windows/code_page.h"
-#include "simulated_windows/reg_file.h"
 
 #include <algorithm>
 #include <optional>
@@ -12,13 +11,10 @@ namespace {
 
 std::u16string Decode(std::string_view bytes)
 {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        bytes.remove_prefix(2);
+    const ByteOrderMark mark = ReadByteOrderMark(bytes);
+    bytes.remove_prefix(mark.size);
+    if (mark.encoding == ByteOrderMark::Utf16Le) {
         return Utf16FromBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    }
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        bytes.remove_prefix(3);
     }
     return Utf8ToUtf16(bytes);
 }

@@ -1,17 +1,15 @@
-// Reads registry files as regedit and `reg export` write them.
+// Imports registry files, as regedit and `reg export` write them, into a registry; reg_grammar.h
+// reads their lines.
 #pragma once
 
 #include "simulated_windows/refused_input.h"
+#include "simulated_windows/reg_grammar.h"
 #include "simulated_windows/registry.h"
 
-#include <functional>
 #include <string>
 #include <string_view>
 
 namespace simulated_windows {
-
-// Called now and then with how many of the file's bytes the import has passed for good.
-using ImportProgress = std::function<void(std::size_t bytesDone)>;
 
 // Applies one file's keys, values and deletions to `registry`, in file order, as `regedit /S`
 // would. Accepts "Windows Registry Editor Version 5.00" and "REGEDIT4" files, UTF-16LE with a

@@ -1,6 +1,7 @@
 #include "simulated_windows/registry.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 
@@ -13,6 +14,22 @@ std::u16string Upcased(std::u16string_view name)
     std::transform(upper.begin(), upper.end(), upper.begin(), UpcaseForCompare);
     return upper;
 }
+
+struct RootName {
+    // cppcheck-suppress unusedStructMember ; read in RootKeyNamed and Registry(), which cppcheck misses
+    std::u16string_view full;
+    // cppcheck-suppress unusedStructMember ; read in RootKeyNamed, which cppcheck misses
+    std::u16string_view abbreviated;
+    RootKey root;
+};
+
+const std::array<RootName, 5> RootNames = {{
+    {u"HKEY_CLASSES_ROOT", u"HKCR", RootKey::ClassesRoot},
+    {u"HKEY_CURRENT_USER", u"HKCU", RootKey::CurrentUser},
+    {u"HKEY_LOCAL_MACHINE", u"HKLM", RootKey::LocalMachine},
+    {u"HKEY_USERS", u"HKU", RootKey::Users},
+    {u"HKEY_CURRENT_CONFIG", u"HKCC", RootKey::CurrentConfig},
+}};
 
 } // namespace
 
@@ -289,15 +306,19 @@ std::shared_ptr<RegistryKey> CreateKey(const std::shared_ptr<RegistryKey>& from,
     return key;
 }
 
+std::optional<RootKey> RootKeyNamed(std::u16string_view name)
+{
+    const auto found = std::find_if(RootNames.begin(), RootNames.end(), [&](const RootName& candidate) {
+        return NamesEqual(candidate.full, name) || NamesEqual(candidate.abbreviated, name);
+    });
+    return found == RootNames.end() ? std::nullopt : std::optional<RootKey>(found->root);
+}
+
 Registry::Registry()
 {
-    static const char16_t* const names[RootKeyNumbers] = {
-        u"HKEY_CLASSES_ROOT",  u"HKEY_CURRENT_USER", u"HKEY_LOCAL_MACHINE", u"HKEY_USERS", nullptr,
-        u"HKEY_CURRENT_CONFIG"};
-    for (std::uint32_t i = 0; i < RootKeyNumbers; ++i) {
-        if (names[i] != nullptr) {
-            roots_[i] = std::make_shared<RegistryKey>(names[i]);
-        }
+    for (const auto& rootName : RootNames) {
+        roots_[static_cast<std::uint32_t>(rootName.root)] =
+            std::make_shared<RegistryKey>(std::u16string(rootName.full));
     }
 }
 

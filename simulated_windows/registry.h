@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -98,8 +99,10 @@ class RegistryKey {
     std::shared_ptr<RegistryKey> link_; // the key a link leads to; null for a key of its own
 };
 
-// Windows refuses keys nested deeper than this below their root key.
+// Windows refuses keys nested deeper than this below their root key, and longer key names
+// (registry element size limits).
 inline constexpr std::size_t MaxKeyDepth = 512;
+inline constexpr std::size_t MaxKeyNameLength = 255;
 
 // Splits a path at its backslashes. A path is invalid (`valid` false) when it
 // begins with a backslash or has an empty name inside; one trailing backslash is allowed.
@@ -128,6 +131,10 @@ enum class RootKey : std::uint32_t {
     CurrentConfig = 5,
 };
 inline constexpr std::uint32_t RootKeyNumbers = 6;
+
+// The root key a name stands for, written in full (HKEY_LOCAL_MACHINE) or short (HKLM), in any
+// case; nullopt for a name of none.
+std::optional<RootKey> RootKeyNamed(std::u16string_view name);
 
 class Registry {
   public:

@@ -62,18 +62,6 @@ std::optional<std::u16string> StringValue(const RegistryKey& key, std::u16string
     return text;
 }
 
-// The value of an ASCII hex digit, or -1.
-int HexValue(char16_t c)
-{
-    if (c >= u'0' && c <= u'9') {
-        return c - u'0';
-    }
-    if ((c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')) {
-        return (c | 0x20) - u'a' + 10;
-    }
-    return -1;
-}
-
 // Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", hex digits in either case, from the text as
 // stored: no code-page conversion may turn another character into a digit.
 std::optional<GUID> ParseGuid(std::u16string_view text)
@@ -83,7 +71,7 @@ std::optional<GUID> ParseGuid(std::u16string_view text)
     }
     for (std::size_t i = 1; i < 37; ++i) {
         const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-        if (dash ? text[i] != u'-' : HexValue(text[i]) < 0) {
+        if (dash ? text[i] != u'-' : HexDigit(text[i]) < 0) {
             return std::nullopt;
         }
     }
@@ -91,7 +79,7 @@ std::optional<GUID> ParseGuid(std::u16string_view text)
     auto hex = [&](std::size_t from, std::size_t digits) {
         std::uint32_t value = 0;
         for (std::size_t i = from; i < from + digits; ++i) {
-            value = (value << 4) | static_cast<std::uint32_t>(HexValue(text[i]));
+            value = (value << 4) | static_cast<std::uint32_t>(HexDigit(text[i]));
         }
         return value;
     };
