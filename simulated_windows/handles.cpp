@@ -20,7 +20,8 @@ const OpenKey* PlatformState::ResolveKey(HKEY key)
         // Looked up afresh each time: loading a machine replaces the registry and its roots.
         OpenKey& root = roots_[static_cast<std::uint32_t>(*predefined)];
         // Windows opens a predefined key with all the rights the user has on it.
-        root = OpenKey{registry.Root(*predefined), RootRights(*predefined), RootRights(*predefined)};
+        const REGSAM rights = RootRights(user, *predefined);
+        root = OpenKey{registry.Root(*predefined), rights, rights};
         if (root.key) {
             return &root;
         }
@@ -28,11 +29,6 @@ const OpenKey* PlatformState::ResolveKey(HKEY key)
     const OpenKey* open = keys_.Find(reinterpret_cast<ULONG_PTR>(key));
     invalidHandleUses += open == nullptr ? 1 : 0;
     return open;
-}
-
-REGSAM PlatformState::RootRights(RootKey root) const
-{
-    return simulated_windows::RootRights(user, root);
 }
 
 HKEY PlatformState::AddKey(std::shared_ptr<RegistryKey> key, REGSAM access, REGSAM granted)

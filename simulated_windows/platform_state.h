@@ -45,8 +45,6 @@ class PlatformState {
     // A predefined root or an open key handle; nullptr (and counted) for anything else.
     const OpenKey* ResolveKey(HKEY key);
     HKEY AddKey(std::shared_ptr<RegistryKey> key, REGSAM access, REGSAM granted);
-    // What the user may do with a predefined key and the keys below it.
-    REGSAM RootRights(RootKey root) const;
     bool CloseKey(HKEY key);
 
     DeviceSet* ResolveDeviceSet(HDEVINFO set);

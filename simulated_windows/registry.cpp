@@ -253,7 +253,12 @@ void SplitKeyPath(std::u16string_view path, KeyPath& into)
 {
     into.valid = true;
     std::size_t count = 0;
-    if (!path.empty() && path.back() == u'\\') {
+    // Backslashes after the last name name nothing: Windows opens and creates "Key\\" as "Key"
+    // (Wine's advapi32 registry tests, test_reg_open_key and test_reg_create_key, which pass on
+    // Windows). Of a path of backslashes alone one is dropped, so that "\" names the key itself.
+    if (const std::size_t last = path.find_last_not_of(u'\\'); last != std::u16string_view::npos) {
+        path = path.substr(0, last + 1);
+    } else if (!path.empty()) {
         path.remove_suffix(1);
     }
     for (std::size_t start = 0; !path.empty();) {

@@ -105,7 +105,8 @@ inline constexpr std::size_t MaxKeyDepth = 512;
 inline constexpr std::size_t MaxKeyNameLength = 255;
 
 // Splits a path at its backslashes. A path is invalid (`valid` false) when it
-// begins with a backslash or has an empty name inside; one trailing backslash is allowed.
+// begins with a backslash or has an empty name inside; backslashes after the last name are
+// dropped.
 struct KeyPath {
     bool valid = true;
     std::vector<std::u16string> names;

@@ -18,7 +18,7 @@ LSTATUS UsableKey(HKEY key, REGSAM needed, const OpenKey*& open)
     if (open == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    if ((open->access & needed) != needed) {
+    if (!Permits(open->access, needed)) {
         return ERROR_ACCESS_DENIED;
     }
     return ERROR_SUCCESS;
@@ -45,7 +45,7 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
     // The key's security decides, whatever the base handle was opened for: the rights asked
     // for, and to create a key, the right to create subkeys.
     const REGSAM rights = RequestedRights(access, base->granted);
-    if ((rights & ~base->granted) != 0 || (!found && (base->granted & KEY_CREATE_SUB_KEY) == 0)) {
+    if (!Permits(base->granted, rights) || (!found && !Permits(base->granted, KEY_CREATE_SUB_KEY))) {
         return ERROR_ACCESS_DENIED;
     }
     if (disposition != nullptr) {

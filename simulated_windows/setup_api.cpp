@@ -3,6 +3,9 @@
 // class its "ClassGUID" value names, and is present when the machine's list says so (without a
 // list, always). Properties are read live from the instance key, as Wine does, and indirect
 // strings resolved, as Windows does.
+//
+// Each entry point validates first, through the helpers below, so that every function fails with
+// the same error in the same order: the set's handle, the record, its cbSize, then the flags.
 #include "simulated_windows/access_rights.h"
 #include "simulated_windows/ansi_door.h"
 #include "simulated_windows/indirect_string.h"
@@ -21,13 +24,10 @@ extern "C" const GUID GUID_DEVCLASS_NET = {
 
 namespace {
 
-const std::u16string_view EnumPath = u"SYSTEM\\CurrentControlSet\\Enum";
-const std::u16string_view ClassPath = u"Control\\Class"; // below a control set
-
 // Device properties and the instance-key values behind them.
 struct PropertyValue {
     DWORD property;
-    // cppcheck-suppress unusedStructMember ; looked up through find_if's result, which cppcheck misses
+    // cppcheck-suppress unusedStructMember ; read through FindProperty's result, which cppcheck misses
     std::u16string_view valueName;
 };
 const std::array<PropertyValue, 10> PropertyValues = {{
@@ -42,6 +42,16 @@ const std::array<PropertyValue, 10> PropertyValues = {{
     {SPDRP_LOCATION_INFORMATION, u"LocationInformation"},
     {SPDRP_UI_NUMBER, u"UINumber"},
 }};
+
+// The entry for a property code, or nullptr for one Windows does not know.
+const PropertyValue* FindProperty(DWORD property)
+{
+    const auto known = std::find_if(PropertyValues.begin(), PropertyValues.end(),
+                                    [&](const PropertyValue& p) { return p.property == property; });
+    return known != PropertyValues.end() ? &*known : nullptr;
+}
+
+// ---------------------------------------------------------------- values of an instance key
 
 bool GuidsEqual(const GUID& a, const GUID& b)
 {
@@ -94,15 +104,12 @@ std::optional<GUID> ParseGuid(std::u16string_view text)
     return guid;
 }
 
-// The copy of the control set that a hardware profile (0 for the current one) keeps for
-// configuration-specific settings.
-KeyPath ProfileControlSetPath(DWORD hwProfile)
+// The class an instance key names in its "ClassGUID" value; none when the value is missing or
+// is not a GUID.
+std::optional<GUID> DeviceClass(const RegistryKey& instanceKey)
 {
-    char profile[16];
-    std::snprintf(profile, sizeof profile, "%04u", static_cast<unsigned>(hwProfile));
-    return SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Hardware Profiles\\" +
-                        (hwProfile == 0 ? u"Current" : AnsiToUtf16(profile)) +
-                        u"\\System\\CurrentControlSet");
+    const auto text = StringValue(instanceKey, u"ClassGUID");
+    return text ? ParseGuid(*text) : std::nullopt;
 }
 
 // What a property read returns for a stored value, in the ANSI code page: an indirect string
@@ -119,6 +126,8 @@ Bytes PropertyData(const RegistryValue& value)
     }
     return AnsiValueData(value.Type(), value.Data());
 }
+
+// ---------------------------------------------------------------- validation
 
 // The set behind a handle: the first check of every function that takes one.
 DeviceSet* CheckedSet(HDEVINFO set)
@@ -152,51 +161,165 @@ Device* CheckedDevice(HDEVINFO set, PSP_DEVINFO_DATA record)
     return &devices->devices[record->Reserved - 1];
 }
 
+// Why SetupDiGetClassDevsA refuses a request, in the order it looks, or ERROR_SUCCESS.
+DWORD ClassDevsRequestError(const GUID* classGuid, DWORD flags)
+{
+    if (const DWORD failure = Platform().deviceSetFailure; failure != ERROR_SUCCESS) {
+        return failure; // made to fail by the test controls
+    }
+    if ((flags & DIGCF_DEVICEINTERFACE) != 0) {
+        return ERROR_INVALID_FLAGS; // interfaces are not simulated
+    }
+    if (classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------- building a set
+
+// Whether a device of `deviceClass` belongs in a set asked for `classGuid`, or for every class.
+bool InRequestedClass(const GUID& deviceClass, const GUID* classGuid, DWORD flags)
+{
+    return (flags & DIGCF_ALLCLASSES) != 0 || GuidsEqual(deviceClass, *classGuid);
+}
+
+// Whether a device counts as present: in the machine's list, when the replay has one.
+bool IsPresent(const std::u16string& instanceId)
+{
+    const auto& present = Platform().present;
+    return !present || present->count(InstanceIdKey(instanceId)) != 0;
+}
+
+// Calls visit(enumeratorKey, deviceKey, instanceKey) for each instance key below Enum, in
+// registry order; below the one enumerator named, when `enumerator` is not null.
+template <typename Visit> void ForEachInstanceKey(PCSTR enumerator, Visit visit)
+{
+    static const KeyPath enumPath = SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Enum"); // split once
+    const auto enumKey = FindKey(Platform().registry.Root(RootKey::LocalMachine), enumPath);
+    if (!enumKey) {
+        return;
+    }
+    const std::u16string onlyEnumerator = WideName(enumerator);
+    for (const auto& enumeratorKey : enumKey->Subkeys()) {
+        if (enumerator != nullptr && !NamesEqual(enumeratorKey->Name(), onlyEnumerator)) {
+            continue;
+        }
+        for (const auto& deviceKey : enumeratorKey->Subkeys()) {
+            for (const auto& instanceKey : deviceKey->Subkeys()) {
+                visit(*enumeratorKey, *deviceKey, instanceKey);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- a device's keys
+
+// The control set a scope reads: the machine's own, or the copy that a hardware profile (0 for
+// the current one) keeps for configuration-specific settings. Null when there is none.
+std::shared_ptr<RegistryKey> ScopeControlSet(DWORD scope, DWORD hwProfile)
+{
+    const auto localMachine = Platform().registry.Root(RootKey::LocalMachine);
+    if (scope == DICS_FLAG_GLOBAL) {
+        static const KeyPath globalControlSet = SplitKeyPath(u"SYSTEM\\CurrentControlSet"); // split once
+        return FindKey(localMachine, globalControlSet);
+    }
+    char profile[16];
+    std::snprintf(profile, sizeof profile, "%04u", static_cast<unsigned>(hwProfile));
+    return FindKey(localMachine, SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Hardware Profiles\\" +
+                                              (hwProfile == 0 ? u"Current" : AnsiToUtf16(profile)) +
+                                              u"\\System\\CurrentControlSet"));
+}
+
+// The device key: "Device Parameters" below the instance key; in a hardware profile, the
+// instance's own key there.
+std::shared_ptr<RegistryKey> DeviceKey(const Device& device, DWORD scope,
+                                       const std::shared_ptr<RegistryKey>& controlSet)
+{
+    return scope == DICS_FLAG_GLOBAL ? device.instanceKey->FindSubkey(u"Device Parameters")
+                                     : FindKey(controlSet, SplitKeyPath(u"Enum\\" + device.instanceId));
+}
+
+// The driver key: the "Driver" value names a key below Control\Class, as a path of names: ".." is
+// a name like any other, and an empty value, or one ending in a backslash, names no key (Wine
+// would open Class itself).
+std::shared_ptr<RegistryKey> DriverKey(const Device& device, DWORD /*scope*/,
+                                       const std::shared_ptr<RegistryKey>& controlSet)
+{
+    const auto driver = StringValue(*device.instanceKey, u"Driver");
+    if (!driver || driver->empty() || driver->back() == u'\\') {
+        return nullptr;
+    }
+    const KeyPath driverPath = SplitKeyPath(*driver);
+    static const KeyPath classPath = SplitKeyPath(u"Control\\Class"); // split once, not per device
+    const auto classKey = FindKey(controlSet, classPath);
+    return driverPath.valid && classKey ? FindKey(classKey, driverPath) : nullptr;
+}
+
+// The key types SetupDiOpenDevRegKey opens, and where each is found within a control set.
+struct KeyType {
+    DWORD keyType;
+    // cppcheck-suppress unusedStructMember ; called through FindKeyType's result, which cppcheck misses
+    std::shared_ptr<RegistryKey> (*find)(const Device&, DWORD scope, const std::shared_ptr<RegistryKey>&);
+};
+const std::array<KeyType, 2> KeyTypes = {{
+    {DIREG_DEV, DeviceKey},
+    {DIREG_DRV, DriverKey},
+}};
+
+const KeyType* FindKeyType(DWORD keyType)
+{
+    const auto known = std::find_if(KeyTypes.begin(), KeyTypes.end(),
+                                    [&](const KeyType& k) { return k.keyType == keyType; });
+    return known != KeyTypes.end() ? &*known : nullptr;
+}
+
+// Why SetupDiOpenDevRegKey refuses a request before it looks for any key, or ERROR_SUCCESS.
+DWORD DevRegKeyRequestError(DWORD scope, DWORD keyType, REGSAM access)
+{
+    if ((scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC) || FindKeyType(keyType) == nullptr) {
+        return ERROR_INVALID_FLAGS;
+    }
+    // A request for no rights at all is refused before any key is looked up.
+    return access == 0 ? ERROR_INVALID_DATA : ERROR_SUCCESS;
+}
+
+// A handle to one of the machine's keys, with the rights asked for: under HKEY_LOCAL_MACHINE a
+// standard user may read, but not open for writing.
+HKEY OpenMachineKey(std::shared_ptr<RegistryKey> key, REGSAM access)
+{
+    PlatformState& machine = Platform();
+    const REGSAM granted = RootRights(machine.user, RootKey::LocalMachine);
+    const REGSAM rights = RequestedRights(access, granted);
+    if (!Permits(granted, rights)) {
+        return FailWith(ERROR_ACCESS_DENIED, static_cast<HKEY>(INVALID_HANDLE_VALUE));
+    }
+    return machine.AddKey(std::move(key), rights, granted);
+}
+
 } // namespace
 
 extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND /*parent*/,
                                          DWORD flags)
 {
     const PlatformCall call;
-    PlatformState& machine = Platform();
-    if (machine.deviceSetFailure != ERROR_SUCCESS) {
-        return FailWith(machine.deviceSetFailure, INVALID_HANDLE_VALUE);
+    if (const DWORD error = ClassDevsRequestError(classGuid, flags); error != ERROR_SUCCESS) {
+        return FailWith(error, INVALID_HANDLE_VALUE);
     }
-    if ((flags & DIGCF_DEVICEINTERFACE) != 0) {
-        return FailWith(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE); // interfaces are not simulated
-    }
-    const bool allClasses = (flags & DIGCF_ALLCLASSES) != 0;
-    if (classGuid == nullptr && !allClasses) {
-        return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    }
-
     DeviceSet set;
-    const auto enumKey = FindKey(machine.registry.Root(RootKey::LocalMachine), SplitKeyPath(EnumPath));
-    const std::u16string onlyEnumerator = WideName(enumerator);
-    for (const auto& enumeratorKey :
-         enumKey ? enumKey->Subkeys() : std::vector<std::shared_ptr<RegistryKey>>{}) {
-        if (enumerator != nullptr && !NamesEqual(enumeratorKey->Name(), onlyEnumerator)) {
-            continue;
+    ForEachInstanceKey(enumerator, [&](const RegistryKey& enumeratorKey, const RegistryKey& deviceKey,
+                                       const std::shared_ptr<RegistryKey>& instanceKey) {
+        const auto deviceClass = DeviceClass(*instanceKey);
+        if (!deviceClass || !InRequestedClass(*deviceClass, classGuid, flags)) {
+            return;
         }
-        for (const auto& deviceKey : enumeratorKey->Subkeys()) {
-            for (const auto& instanceKey : deviceKey->Subkeys()) {
-                const auto classText = StringValue(*instanceKey, u"ClassGUID");
-                const auto deviceClass = classText ? ParseGuid(*classText) : std::nullopt;
-                if (!deviceClass || (!allClasses && !GuidsEqual(*deviceClass, *classGuid))) {
-                    continue;
-                }
-                std::u16string id =
-                    enumeratorKey->Name() + u"\\" + deviceKey->Name() + u"\\" + instanceKey->Name();
-                // Present: in the machine's list, when the replay has one.
-                if ((flags & DIGCF_PRESENT) != 0 && machine.present &&
-                    machine.present->count(InstanceIdKey(id)) == 0) {
-                    continue;
-                }
-                set.devices.push_back(Device{std::move(id), instanceKey, *deviceClass});
-            }
+        std::u16string id = enumeratorKey.Name() + u"\\" + deviceKey.Name() + u"\\" + instanceKey->Name();
+        if ((flags & DIGCF_PRESENT) != 0 && !IsPresent(id)) {
+            return;
         }
-    }
-    return machine.AddDeviceSet(std::move(set));
+        set.devices.push_back(Device{std::move(id), instanceKey, *deviceClass});
+    });
+    return Platform().AddDeviceSet(std::move(set));
 }
 
 extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO deviceSet, DWORD memberIndex, PSP_DEVINFO_DATA deviceInfo)
@@ -250,9 +373,8 @@ extern "C" BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINF
     if (device == nullptr) {
         return FALSE;
     }
-    const auto known = std::find_if(PropertyValues.begin(), PropertyValues.end(),
-                                    [&](const PropertyValue& p) { return p.property == property; });
-    if (known == PropertyValues.end()) {
+    const PropertyValue* known = FindProperty(property);
+    if (known == nullptr) {
         return FailWith(ERROR_INVALID_REG_PROPERTY, FALSE);
     }
     // A size without a buffer is invalid data to Windows, not an invalid parameter.
@@ -294,50 +416,16 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
     if (device == nullptr) {
         return failed;
     }
-    if ((scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC) ||
-        (keyType != DIREG_DEV && keyType != DIREG_DRV)) {
-        return FailWith(ERROR_INVALID_FLAGS, failed);
+    if (const DWORD error = DevRegKeyRequestError(scope, keyType, access); error != ERROR_SUCCESS) {
+        return FailWith(error, failed);
     }
-    // A request for no rights at all is refused before any key is looked up.
-    if (access == 0) {
-        return FailWith(ERROR_INVALID_DATA, failed);
-    }
-    PlatformState& machine = Platform();
-    // The scope decides the control set: the machine's own, or a hardware profile's copy.
-    static const KeyPath globalControlSet = SplitKeyPath(u"SYSTEM\\CurrentControlSet"); // split once
-    const auto localMachine = machine.registry.Root(RootKey::LocalMachine);
-    const auto controlSet = scope == DICS_FLAG_GLOBAL
-                                ? FindKey(localMachine, globalControlSet)
-                                : FindKey(localMachine, ProfileControlSetPath(hwProfile));
-    std::shared_ptr<RegistryKey> key;
-    if (!controlSet) {
-        // A hardware profile that was never created: no key of its scope exists.
-    } else if (keyType == DIREG_DEV) {
-        // The device key: "Device Parameters" below the instance key; in a hardware profile, the
-        // instance's own key there.
-        key = scope == DICS_FLAG_GLOBAL ? device->instanceKey->FindSubkey(u"Device Parameters")
-                                        : FindKey(controlSet, SplitKeyPath(u"Enum\\" + device->instanceId));
-    } else if (const auto driver = StringValue(*device->instanceKey, u"Driver");
-               driver && !driver->empty() && driver->back() != u'\\') {
-        // The driver value names a key below Control\Class, as a path of names: ".." is a name
-        // like any other, and an empty value names no key (Wine would open Class itself).
-        const KeyPath driverPath = SplitKeyPath(*driver);
-        static const KeyPath classPath = SplitKeyPath(ClassPath); // split once, not per device
-        const auto classKey = FindKey(controlSet, classPath);
-        if (driverPath.valid && classKey) {
-            key = FindKey(classKey, driverPath);
-        }
-    }
+    // A hardware profile that was never created has no keys of its scope.
+    const auto controlSet = ScopeControlSet(scope, hwProfile);
+    auto key = controlSet ? FindKeyType(keyType)->find(*device, scope, controlSet) : nullptr;
     if (!key) {
         return FailWith(ERROR_KEY_DOES_NOT_EXIST, failed);
     }
-    // Under HKEY_LOCAL_MACHINE: a standard user may read, but not open for writing.
-    const REGSAM granted = machine.RootRights(RootKey::LocalMachine);
-    const REGSAM rights = RequestedRights(access, granted);
-    if ((rights & ~granted) != 0) {
-        return FailWith(ERROR_ACCESS_DENIED, failed);
-    }
-    return machine.AddKey(std::move(key), rights, granted);
+    return OpenMachineKey(std::move(key), access);
 }
 
 extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceSet)

@@ -204,14 +204,18 @@ TEST(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
         ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
               ERROR_ACCESS_DENIED);
-    // The disposition tells a key made from one that was there.
-    for (const DWORD expected : {DWORD{REG_CREATED_NEW_KEY}, DWORD{REG_OPENED_EXISTING_KEY}}) {
+    // The disposition tells a key made from one that was there. Backslashes after the last name
+    // name nothing, to RegCreateKeyExA and RegOpenKeyExA alike.
+    for (const auto& [path, expected] : {std::pair{"Software\\Mine", DWORD{REG_CREATED_NEW_KEY}},
+                                         std::pair{"Software\\Mine\\\\", DWORD{REG_OPENED_EXISTING_KEY}}}) {
         DWORD disposition = 0;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &key, &disposition),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                  &disposition),
                   ERROR_SUCCESS);
         EXPECT_EQ(disposition, expected);
         EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
+        RegCloseKey(key);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key), ERROR_SUCCESS);
         RegCloseKey(key);
     }
 
