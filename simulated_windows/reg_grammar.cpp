@@ -404,12 +404,8 @@ void ReadKeyLine(const RegFileCursor& cursor, std::u16string_view line, RegKeyLi
 
     const std::size_t slash = name.find(u'\\');
     const std::u16string_view rootName = name.substr(0, slash);
-    std::u16string_view path =
+    const std::u16string_view path =
         slash == std::u16string_view::npos ? std::u16string_view() : name.substr(slash + 1);
-    // regedit opens "[...\Key\\]" as Key: backslashes at the end name nothing.
-    while (path.size() > 1 && path.back() == u'\\') {
-        path.remove_suffix(1);
-    }
     const std::optional<RootKey> root = RootKeyNamed(rootName);
     if (!root) {
         cursor.Fail("unknown root key " + QuotedText(rootName));

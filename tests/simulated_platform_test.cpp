@@ -396,8 +396,9 @@ TEST(CodePage, Windows1252RoundTripsAndBestFits)
     EXPECT_EQ(sim::AnsiToUtf16("\x80\x81\x9F"), u"\u20AC\u0081\u0178");
     EXPECT_EQ(sim::Utf16ToAnsi(u"\u03A9\u0100\u4E2D\U0001F600"), "OA???");
     // Hives and presence lists come as UTF-8: a character beyond the BMP is a surrogate pair, a
-    // malformed sequence U+FFFD a byte.
-    EXPECT_EQ(sim::Utf8ToUtf16("\xCE\xA9\xF0\x9F\x98\x80\xC0\x80"), u"\u03A9\U0001F600\uFFFD\uFFFD");
+    // malformed or overlong sequence U+FFFD a byte.
+    EXPECT_EQ(sim::Utf8ToUtf16("\xCE\xA9\xF0\x9F\x98\x80\xE0\x80\x80"),
+              u"\u03A9\U0001F600\uFFFD\uFFFD\uFFFD");
 }
 
 TEST(Registry, SubkeysEnumerateByUpperCasedName)
