@@ -302,13 +302,14 @@ std::vector<std::string> LogsBeside(const std::string& path)
 void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
                       const std::string& path)
 {
-    std::vector<std::string> logPaths = path.empty() ? std::vector<std::string>{} : LogsBeside(path);
+    const std::vector<std::string> logPaths = path.empty() ? std::vector<std::string>{} : LogsBeside(path);
     std::vector<MappedFile> files;
     std::vector<HiveLog> logs;
     files.reserve(logPaths.size()); // the logs' bytes stay where they are while `logs` points at them
-    for (std::string& logPath : logPaths) {
-        logs.push_back({logPath, files.emplace_back(logPath).Bytes()});
-    }
+    std::transform(logPaths.begin(), logPaths.end(), std::back_inserter(logs),
+                   [&](const std::string& logPath) {
+                       return HiveLog{logPath, files.emplace_back(logPath).Bytes()};
+                   });
     const RecoveredHive recovered = RecoverHive(fileBytes, logs);
     if (recovered.dirty && recovered.applied == 0) {
         const std::string& shown = path.empty() ? fileName : path;

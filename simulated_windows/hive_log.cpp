@@ -120,30 +120,29 @@ struct Entry {
 // The entry at the start of `bytes`, and its size; a size of 0 when there is no whole entry there.
 std::pair<Entry, std::size_t> ReadEntry(std::string_view bytes)
 {
-    const std::pair<Entry, std::size_t> none{{}, 0};
     if (bytes.size() < EntryHeaderSize || bytes.substr(0, 4) != "HvLE") {
-        return none;
+        return {};
     }
     const std::uint32_t size = Read32(bytes, 4);
     if (size < EntryHeaderSize || size > bytes.size()) {
-        return none; // cut short
+        return {}; // cut short
     }
     const std::string_view entry = bytes.substr(0, size);
     if (Hash(entry.substr(EntryHeaderSize)) != Read64(entry, EntryHash1) ||
         Hash(entry.substr(0, EntryHash2)) != Read64(entry, EntryHash2)) {
-        return none;
+        return {};
     }
     Entry read{Read32(entry, EntryFlags), Read32(entry, EntryBinsSize), {}};
     const std::uint64_t count = Read32(entry, EntryPageCount);
     if (read.binsSize == 0 || read.binsSize % BinUnit != 0 || EntryHeaderSize + 8 * count > size) {
-        return none;
+        return {};
     }
     std::uint64_t data = EntryHeaderSize + 8 * count;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t offset = Read32(entry, EntryHeaderSize + 8 * i);
         const std::uint32_t length = Read32(entry, EntryHeaderSize + 8 * i + 4);
         if (std::uint64_t{offset} + length > read.binsSize || data + length > size) {
-            return none;
+            return {};
         }
         read.pages.push_back({offset, entry.substr(data, length)});
         data += length;
