@@ -174,14 +174,20 @@ void KeepWhatIsMissing(const std::shared_ptr<RegistryKey>& from, const std::shar
 // An anonymous in-memory file holding `bytes`, for hivex, which reads hives from paths.
 class MemoryFile {
   public:
-    MemoryFile(std::string_view bytes, const std::string& fileName)
+    // `copied` hears how much is in, a few MiB at a time, so that the file's own pages can be
+    // given back as they go: the hive is then held once, not twice.
+    MemoryFile(std::string_view bytes, const std::string& fileName, const ImportProgress& copied)
     {
         fd_ = memfd_create("hive", MFD_CLOEXEC);
         bool written = fd_ >= 0;
         for (std::size_t done = 0; written && done < bytes.size();) {
-            const ssize_t count = write(fd_, bytes.data() + done, bytes.size() - done);
+            const ssize_t count =
+                write(fd_, bytes.data() + done, std::min<std::size_t>(bytes.size() - done, 1 << 23));
             written = count > 0;
             done += written ? static_cast<std::size_t>(count) : 0;
+            if (copied) {
+                copied(done);
+            }
         }
         if (!written) {
             throw RefusedInput(fileName, 0,
@@ -237,14 +243,15 @@ bool IsHive(std::string_view fileBytes)
 }
 
 // cppcheck-suppress constParameter ; the hive's keys are written into it: Root() hands out keys
-void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName)
+void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
+                     const ImportProgress& progress)
 {
     if (const std::string fault = BaseBlockFault(hiveBytes); !fault.empty()) {
         throw RefusedInput(fileName, 0, "a damaged hive: " + fault);
     }
     // hivex reads from a path: it is given the bytes read here, never the file again, which may
     // be a pipe or may have changed since.
-    const MemoryFile memory(hiveBytes, fileName);
+    const MemoryFile memory(hiveBytes, fileName, progress);
     errno = 0;
     const std::unique_ptr<hive_h, HiveClose> hive(hivex_open(memory.Path().c_str(), 0));
     if (!hive) {
@@ -300,7 +307,7 @@ std::vector<std::string> LogsBeside(const std::string& path)
 } // namespace
 
 void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
-                      const std::string& path)
+                      const std::string& path, const ImportProgress& progress)
 {
     const std::vector<std::string> logPaths = path.empty() ? std::vector<std::string>{} : LogsBeside(path);
     std::vector<MappedFile> files;
@@ -322,7 +329,14 @@ void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std:
                                    .c_str()
                              : "whose logs hold nothing to apply, read as it stands");
     }
-    MountSystemHive(registry, recovered.bytes.empty() ? fileBytes : recovered.bytes, fileName);
+    if (recovered.bytes.empty()) {
+        MountSystemHive(registry, fileBytes, fileName, progress);
+        return;
+    }
+    if (progress) {
+        progress(fileBytes.size()); // the recovered copy is read from now on
+    }
+    MountSystemHive(registry, recovered.bytes, fileName);
 }
 
 } // namespace simulated_windows

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "simulated_windows/refused_input.h"
+#include "simulated_windows/reg_file.h"
 #include "simulated_windows/registry.h"
 
 #include <string>
@@ -21,11 +22,13 @@ bool IsHive(std::string_view fileBytes);
 // means the hive exists only as `fileBytes`, with no logs. The hive is read from `fileBytes` alone:
 // the file is never opened again. Throws RefusedInput ("<file>: <reason>") for a damaged hive, one
 // that is not a SYSTEM hive, or a log that is not a log; the registry may then hold part of it, so
-// callers import into a registry of their own, as for .reg files.
+// callers import into a registry of their own, as for .reg files. `progress` hears how much of
+// `fileBytes` is read for good.
 void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
-                      const std::string& path);
+                      const std::string& path, const ImportProgress& progress = {});
 
 // The same for a hive that needs no recovery (or has had it): its logs are not looked for.
-void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName);
+void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
+                     const ImportProgress& progress = {});
 
 } // namespace simulated_windows
