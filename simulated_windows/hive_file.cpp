@@ -318,10 +318,19 @@ void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std:
                        return HiveLog{logPath, files.emplace_back(logPath).Bytes()};
                    });
     const RecoveredHive recovered = RecoverHive(fileBytes, logs);
+    if (recovered.bytes.empty()) {
+        MountSystemHive(registry, fileBytes, fileName, progress);
+    } else {
+        if (progress) {
+            progress(fileBytes.size()); // the recovered copy is read from now on
+        }
+        MountSystemHive(registry, recovered.bytes, fileName);
+    }
     if (recovered.dirty && recovered.applied == 0) {
+        // Once the hive has loaded, so that a refusal stays the one line: the replay goes on, as
+        // Windows would boot such a hive, but not silently.
         const std::string& shown = path.empty() ? fileName : path;
         const std::string hiveName = shown.substr(shown.rfind('/') + 1);
-        // On its own line, before the report: the replay goes on, as Windows would boot.
         fprintf(stderr, "%s: warning: a dirty hive (Windows had not finished writing it back) %s\n",
                 fileName.c_str(),
                 logs.empty() ? ("without its logs, read as it stands: its latest changes are in " + hiveName +
@@ -329,14 +338,6 @@ void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std:
                                    .c_str()
                              : "whose logs hold nothing to apply, read as it stands");
     }
-    if (recovered.bytes.empty()) {
-        MountSystemHive(registry, fileBytes, fileName, progress);
-        return;
-    }
-    if (progress) {
-        progress(fileBytes.size()); // the recovered copy is read from now on
-    }
-    MountSystemHive(registry, recovered.bytes, fileName);
 }
 
 } // namespace simulated_windows

@@ -151,6 +151,8 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
          ""},
         {"a log that is not a log", dirty, "REGEDIT4\n", std::nullopt, -1,
          "/system.LOG1: not a transaction log of a hive: it does not begin with a base block"},
+        {"a dirty hive refused", hive_builder::DirtyHive(hive_builder::EmptyHive(), 7), std::nullopt,
+         std::nullopt, -1, "/SYSTEM: not a SYSTEM hive: it has no Select key"},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.situation);
@@ -177,6 +179,7 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
         });
         if (row.writes < 0) {
             EXPECT_EQ(refusal, made + row.message);
+            EXPECT_EQ(warning, ""); // the refusal is the one line
         } else {
             EXPECT_EQ(refusal, "");
             EXPECT_EQ(warning, row.message.empty() ? ""
