@@ -1,5 +1,7 @@
 #include "simulated_windows/hive_file.h"
 
+#include "simulated_windows/hive_log.h"
+#include "simulated_windows/mapped_file.h"
 #include "simulated_windows/reg_file.h"
 #include "simulated_windows/win32_api.h"
 
@@ -10,8 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <iterator>
 #include <memory>
+#include <strings.h>
 #include <sys/mman.h>
 #include <type_traits>
 #include <unistd.h>
@@ -170,14 +174,20 @@ void KeepWhatIsMissing(const std::shared_ptr<RegistryKey>& from, const std::shar
 // An anonymous in-memory file holding `bytes`, for hivex, which reads hives from paths.
 class MemoryFile {
   public:
-    MemoryFile(std::string_view bytes, const std::string& fileName)
+    // `copied` hears how much is in, a few MiB at a time, so that the file's own pages can be
+    // given back as they go: the hive is then held once, not twice.
+    MemoryFile(std::string_view bytes, const std::string& fileName, const ImportProgress& copied)
     {
         fd_ = memfd_create("hive", MFD_CLOEXEC);
         bool written = fd_ >= 0;
         for (std::size_t done = 0; written && done < bytes.size();) {
-            const ssize_t count = write(fd_, bytes.data() + done, bytes.size() - done);
+            const ssize_t count =
+                write(fd_, bytes.data() + done, std::min<std::size_t>(bytes.size() - done, 1 << 23));
             written = count > 0;
             done += written ? static_cast<std::size_t>(count) : 0;
+            if (copied) {
+                copied(done);
+            }
         }
         if (!written) {
             throw RefusedInput(fileName, 0,
@@ -233,19 +243,17 @@ bool IsHive(std::string_view fileBytes)
 }
 
 // cppcheck-suppress constParameter ; the hive's keys are written into it: Root() hands out keys
-void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
-                      const std::string& path)
+void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
+                     const ImportProgress& progress)
 {
-    if (const std::string fault = BaseBlockFault(fileBytes); !fault.empty()) {
+    if (const std::string fault = BaseBlockFault(hiveBytes); !fault.empty()) {
         throw RefusedInput(fileName, 0, "a damaged hive: " + fault);
     }
-    std::unique_ptr<MemoryFile> memory;
-    if (path.empty()) {
-        memory = std::make_unique<MemoryFile>(fileBytes, fileName);
-    }
+    // hivex reads from a path: it is given the bytes read here, never the file again, which may
+    // be a pipe or may have changed since.
+    const MemoryFile memory(hiveBytes, fileName, progress);
     errno = 0;
-    const std::unique_ptr<hive_h, HiveClose> hive(
-        hivex_open(memory ? memory->Path().c_str() : path.c_str(), 0));
+    const std::unique_ptr<hive_h, HiveClose> hive(hivex_open(memory.Path().c_str(), 0));
     if (!hive) {
         throw RefusedInput(fileName, 0,
                            std::string("a damaged hive: hivex cannot open it: ") + std::strerror(errno));
@@ -261,6 +269,74 @@ void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std:
     const auto target = system->FindSubkey(controlSet);
     if (const auto earlier = system->LinkSubkey(u"CurrentControlSet", target)) {
         KeepWhatIsMissing(earlier, target);
+    }
+}
+
+namespace {
+
+// The paths of NAME.LOG1 and NAME.LOG2 beside the hive at `path`, those that exist, in that order.
+// Names are matched without regard to case, as a disk mounted from Windows may spell them either
+// way; of two that differ only in case, the first in byte order is taken.
+std::vector<std::string> LogsBeside(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string hiveName = path.substr(folder.size());
+    std::string found[2];
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.empty() ? "." : folder.c_str()),
+                                                      closedir);
+    for (const dirent* entry = listing ? readdir(listing.get()) : nullptr; entry != nullptr;
+         entry = readdir(listing.get())) {
+        for (int log = 0; log < 2; ++log) {
+            const std::string wanted = hiveName + ".LOG" + std::to_string(log + 1);
+            if (strcasecmp(entry->d_name, wanted.c_str()) == 0 &&
+                (found[log].empty() || found[log] > entry->d_name)) {
+                found[log] = entry->d_name;
+            }
+        }
+    }
+    std::vector<std::string> paths;
+    for (const std::string& name : found) {
+        if (!name.empty()) {
+            paths.push_back(folder + name);
+        }
+    }
+    return paths;
+}
+
+} // namespace
+
+void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
+                      const std::string& path, const ImportProgress& progress)
+{
+    const std::vector<std::string> logPaths = path.empty() ? std::vector<std::string>{} : LogsBeside(path);
+    std::vector<MappedFile> files;
+    std::vector<HiveLog> logs;
+    files.reserve(logPaths.size()); // the logs' bytes stay where they are while `logs` points at them
+    std::transform(logPaths.begin(), logPaths.end(), std::back_inserter(logs),
+                   [&](const std::string& logPath) {
+                       return HiveLog{logPath, files.emplace_back(logPath).Bytes()};
+                   });
+    const RecoveredHive recovered = RecoverHive(fileBytes, logs);
+    if (recovered.bytes.empty()) {
+        MountSystemHive(registry, fileBytes, fileName, progress);
+    } else {
+        if (progress) {
+            progress(fileBytes.size()); // the recovered copy is read from now on
+        }
+        MountSystemHive(registry, recovered.bytes, fileName);
+    }
+    if (recovered.dirty && recovered.applied == 0) {
+        // Once the hive has loaded, so that a refusal stays the one line: the replay goes on, as
+        // Windows would boot such a hive, but not silently.
+        const std::string& shown = path.empty() ? fileName : path;
+        const std::string hiveName = shown.substr(shown.rfind('/') + 1);
+        fprintf(stderr, "%s: warning: a dirty hive (Windows had not finished writing it back) %s\n",
+                fileName.c_str(),
+                logs.empty() ? ("without its logs, read as it stands: its latest changes are in " + hiveName +
+                                ".LOG1 and " + hiveName + ".LOG2 of the same folder; copy them beside it")
+                                   .c_str()
+                             : "whose logs hold nothing to apply, read as it stands");
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "simulated_windows/refused_input.h"
+#include "simulated_windows/reg_file.h"
 #include "simulated_windows/registry.h"
 
 #include <string>
@@ -15,11 +16,19 @@ bool IsHive(std::string_view fileBytes);
 
 // Mounts a SYSTEM hive where Windows mounts it, at HKEY_LOCAL_MACHINE\SYSTEM, over what is there,
 // and links CurrentControlSet to the control set that Select\Current names, as Windows does at
-// boot. hivex reads the file at `path`; an empty path means the hive exists only as `fileBytes`.
-// Transaction logs beside a hive are not applied: it is read as it stands. Throws RefusedInput
-// ("<file>: <reason>") for a damaged hive or one that is not a SYSTEM hive; the registry may then
-// hold part of it, so callers import into a registry of their own, as for .reg files.
+// boot. A dirty hive (one whose last write was not finished) is first recovered with the
+// transaction logs beside the file at `path`, NAME.LOG1 and NAME.LOG2 (see hive_log.h); without
+// logs to apply it is read as it stands, with one line on standard error saying so. An empty path
+// means the hive exists only as `fileBytes`, with no logs. The hive is read from `fileBytes` alone:
+// the file is never opened again. Throws RefusedInput ("<file>: <reason>") for a damaged hive, one
+// that is not a SYSTEM hive, or a log that is not a log; the registry may then hold part of it, so
+// callers import into a registry of their own, as for .reg files. `progress` hears how much of
+// `fileBytes` is read for good.
 void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
-                      const std::string& path);
+                      const std::string& path, const ImportProgress& progress = {});
+
+// The same for a hive that needs no recovery (or has had it): its logs are not looked for.
+void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
+                     const ImportProgress& progress = {});
 
 } // namespace simulated_windows

@@ -98,7 +98,7 @@ void ImportFile(Registry& registry, std::string_view bytes, const std::string& n
 {
     WithinMemory(name, [&] {
         if (IsHive(bytes)) {
-            ImportSystemHive(registry, bytes, name, path);
+            ImportSystemHive(registry, bytes, name, path, progress);
         } else {
             ImportRegFile(registry, bytes, name, progress);
         }

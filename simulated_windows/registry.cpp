@@ -163,6 +163,18 @@ std::vector<std::shared_ptr<RegistryKey>> RegistryKey::Subkeys() const
     return keys;
 }
 
+std::vector<std::pair<std::u16string_view, std::shared_ptr<RegistryKey>>> RegistryKey::ListedSubkeys() const
+{
+    std::vector<std::pair<std::u16string_view, std::shared_ptr<RegistryKey>>> keys(subkeys_ ? subkeys_->size()
+                                                                                            : 0);
+    if (subkeys_) {
+        std::transform(subkeys_->begin(), subkeys_->end(), keys.begin(), [](const auto& key) {
+            return std::pair(std::u16string_view(key->Name()), Resolved(key));
+        });
+    }
+    return keys;
+}
+
 std::shared_ptr<RegistryKey> RegistryKey::LinkSubkey(std::u16string_view name,
                                                      std::shared_ptr<RegistryKey> target)
 {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace simulated_windows {
@@ -67,6 +68,8 @@ class RegistryKey {
     void DeleteSubkey(std::u16string_view name);
     // Subkeys in enumeration order.
     std::vector<std::shared_ptr<RegistryKey>> Subkeys() const;
+    // The same, each with the name it is listed under: a link's own, where its target has another.
+    std::vector<std::pair<std::u16string_view, std::shared_ptr<RegistryKey>>> ListedSubkeys() const;
     // Makes the subkey `name` a link to `target`, as Windows links CurrentControlSet to the control
     // set in use. Returns the key of that name it replaced, unless that was a link or there was none.
     std::shared_ptr<RegistryKey> LinkSubkey(std::u16string_view name, std::shared_ptr<RegistryKey> target);

@@ -101,17 +101,19 @@ std::string DriverValue(std::string_view index)
     return "\"Driver\"=\"" + std::string(NetClass) + "\\\\" + std::string(index) + "\"\n";
 }
 
-std::string CaptureStdout(const std::function<void()>& action)
+namespace {
+
+std::string Capture(FILE* stream, const std::function<void()>& action)
 {
-    fflush(stdout);
+    fflush(stream);
     FILE* capture = tmpfile();
-    const int saved = dup(STDOUT_FILENO);
-    if (capture == nullptr || saved < 0 || dup2(fileno(capture), STDOUT_FILENO) < 0) {
-        throw std::runtime_error("cannot redirect standard output");
+    const int saved = dup(fileno(stream));
+    if (capture == nullptr || saved < 0 || dup2(fileno(capture), fileno(stream)) < 0) {
+        throw std::runtime_error("cannot redirect an output stream");
     }
     action();
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
+    fflush(stream);
+    dup2(saved, fileno(stream));
     close(saved);
 
     std::string output;
@@ -123,6 +125,18 @@ std::string CaptureStdout(const std::function<void()>& action)
     }
     fclose(capture);
     return output;
+}
+
+} // namespace
+
+std::string CaptureStdout(const std::function<void()>& action)
+{
+    return Capture(stdout, action);
+}
+
+std::string CaptureStderr(const std::function<void()>& action)
+{
+    return Capture(stderr, action);
 }
 
 } // namespace test_support

@@ -1,0 +1,35 @@
+// Writes the registry that the simulated platform loads, as `reg export` would write it: the files
+// SIMULATED_REGISTRY names (hives with their transaction logs applied, .reg files on top), loaded
+// exactly as for the tool. For the support engineer: to open the machine a replay saw in other
+// tools, or to compare two collections.
+//   SIMULATED_REGISTRY=system.hiv export_registry OUT.reg [KEY]
+// KEY (HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Enum, or HKLM\...) narrows the export to that key;
+// without it, every root key that holds anything is written. Exits 0 when written, 1 when the key
+// does not exist or the file cannot be written, 2 for a wrong command line or a machine the
+// platform refuses ("<file>:<line>: <reason>" on standard error, as for the tool).
+#include "replay/registry_export.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argc > 3) {
+        fprintf(stderr, "usage: SIMULATED_REGISTRY=FILE[:FILE...] export_registry OUT.reg [KEY]\n");
+        return 2;
+    }
+    const auto keys = replay::KeysToExport(replay::LoadedRegistry(), argc == 3 ? argv[2] : "");
+    if (!keys) {
+        fprintf(stderr, "%s: no such key in the loaded registry\n", argv[2]);
+        return 1;
+    }
+    FILE* out = fopen(argv[1], "wb");
+    bool written = out != nullptr && replay::WriteRegExport(*keys, out);
+    written = out != nullptr && fclose(out) == 0 && written;
+    if (!written) {
+        fprintf(stderr, "%s: cannot be written: %s\n", argv[1], std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}

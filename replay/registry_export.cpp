@@ -1,0 +1,194 @@
+#include "replay/registry_export.h"
+
+#include "simulated_windows/platform_state.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+
+namespace replay {
+namespace sim = simulated_windows;
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "the export's UTF-16LE is written as it is held");
+
+constexpr std::uint32_t RegSz = 1;
+constexpr std::uint32_t RegBinary = 3;
+constexpr std::uint32_t RegDword = 4;
+
+struct RootName {
+    sim::RootKey root;
+    const char16_t* name;
+    const char16_t* shortName;
+};
+// In the order regedit lists them.
+constexpr std::array<RootName, 5> RootNames{{
+    {sim::RootKey::ClassesRoot, u"HKEY_CLASSES_ROOT", u"HKCR"},
+    {sim::RootKey::CurrentUser, u"HKEY_CURRENT_USER", u"HKCU"},
+    {sim::RootKey::LocalMachine, u"HKEY_LOCAL_MACHINE", u"HKLM"},
+    {sim::RootKey::Users, u"HKEY_USERS", u"HKU"},
+    {sim::RootKey::CurrentConfig, u"HKEY_CURRENT_CONFIG", u"HKCC"},
+}};
+
+void AppendEscaped(std::u16string& text, std::u16string_view raw)
+{
+    for (const char16_t c : raw) {
+        switch (c) {
+        case u'\\':
+            text += u"\\\\";
+            break;
+        case u'"':
+            text += u"\\\"";
+            break;
+        case u'\r':
+            text += u"\\r";
+            break;
+        case u'\n':
+            text += u"\\n";
+            break;
+        default:
+            text += c;
+        }
+    }
+}
+
+// The text of REG_SZ data that "..." gives back byte for byte: UTF-16 with one terminator, at the
+// end. Line ends are left to hex(1) too: regedit's escapes for them are Wine's, not Windows'.
+std::optional<std::u16string_view> QuotableString(std::span<const unsigned char> data)
+{
+    if (data.size() < 2 || data.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    const std::u16string_view text(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2 - 1);
+    if (text.data()[text.size()] != u'\0' ||
+        text.find_first_of(std::u16string_view(u"\0\r\n", 3)) != std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+void AppendHexDigits(std::u16string& text, std::uint32_t value, int digits)
+{
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+        text += u"0123456789abcdef"[(value >> shift) & 0xF];
+    }
+}
+
+void AppendValue(std::u16string& text, const sim::RegistryValue& value)
+{
+    const std::size_t lineStart = text.size();
+    if (value.Name().empty()) {
+        text += u"@=";
+    } else {
+        text += u'"';
+        AppendEscaped(text, value.Name());
+        text += u"\"=";
+    }
+    const std::span<const unsigned char> data = value.Data();
+    if (const auto quotable = value.Type() == RegSz ? QuotableString(data) : std::nullopt) {
+        text += u'"';
+        AppendEscaped(text, *quotable);
+        text += u'"';
+    } else if (value.Type() == RegDword && data.size() == 4) {
+        text += u"dword:";
+        AppendHexDigits(
+            text, data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24, 8);
+    } else {
+        if (value.Type() == RegBinary) {
+            text += u"hex:";
+        } else {
+            text += u"hex(";
+            const int digits = std::max(1, static_cast<int>(std::bit_width(value.Type()) + 3) / 4);
+            AppendHexDigits(text, value.Type(), digits);
+            text += u"):";
+        }
+        // Windows counts the line from its start and breaks it once it reaches 77 characters,
+        // going on after two spaces (Wine's reg export tests, which hold on Windows).
+        std::size_t lineLength = text.size() - lineStart;
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            AppendHexDigits(text, data[i], 2);
+            if (i + 1 == data.size()) {
+                break;
+            }
+            text += u',';
+            lineLength += 3;
+            if (lineLength >= 77) {
+                text += u"\\\r\n  ";
+                lineLength = 2;
+            }
+        }
+    }
+    text += u"\r\n";
+}
+
+} // namespace
+
+std::optional<std::vector<ExportedKey>> KeysToExport(const sim::Registry& registry, std::string_view path)
+{
+    std::vector<ExportedKey> keys;
+    if (path.empty()) {
+        for (const RootName& root : RootNames) {
+            const auto key = registry.Root(root.root);
+            if (!key->Values().empty() || !key->Subkeys().empty()) {
+                keys.push_back({root.name, key});
+            }
+        }
+        return keys;
+    }
+    const std::u16string wide = sim::Utf8ToUtf16(path);
+    const std::u16string_view rootPart = std::u16string_view(wide).substr(0, wide.find(u'\\'));
+    const std::u16string_view rest = std::u16string_view(wide).substr(rootPart.size());
+    const auto root = std::find_if(RootNames.begin(), RootNames.end(), [&](const RootName& name) {
+        return sim::NamesEqual(rootPart, name.name) || sim::NamesEqual(rootPart, name.shortName);
+    });
+    const sim::KeyPath names = sim::SplitKeyPath(rest.empty() ? rest : rest.substr(1));
+    const auto key =
+        root == RootNames.end() || !names.valid ? nullptr : sim::FindKey(registry.Root(root->root), names);
+    if (!key) {
+        return std::nullopt;
+    }
+    std::u16string exported = root->name;
+    for (const std::u16string& name : names.names) {
+        exported += u'\\' + name;
+    }
+    keys.push_back({exported, key});
+    return keys;
+}
+
+bool WriteRegExport(std::span<const ExportedKey> keys, std::FILE* out)
+{
+    std::u16string text = u"\uFEFFWindows Registry Editor Version 5.00\r\n";
+    bool written = true;
+    auto flush = [&] {
+        written = written && std::fwrite(text.data(), sizeof(char16_t), text.size(), out) == text.size();
+        text.clear();
+    };
+    // Depth first, each key before its subkeys, which go in enumeration order.
+    std::vector<ExportedKey> pending(keys.rbegin(), keys.rend());
+    while (!pending.empty()) {
+        const ExportedKey next = std::move(pending.back());
+        pending.pop_back();
+        text += u"\r\n[" + next.path + u"]\r\n";
+        for (const sim::RegistryValue* value : next.key->Values()) {
+            AppendValue(text, *value);
+        }
+        const auto subkeys = next.key->ListedSubkeys();
+        for (auto subkey = subkeys.rbegin(); subkey != subkeys.rend(); ++subkey) {
+            pending.push_back({next.path + u'\\' + std::u16string(subkey->first), subkey->second});
+        }
+        if (text.size() > 1 << 16) {
+            flush();
+        }
+    }
+    text += u"\r\n";
+    flush();
+    return written;
+}
+
+const sim::Registry& LoadedRegistry()
+{
+    return sim::Platform().registry;
+}
+
+} // namespace replay

@@ -1,0 +1,39 @@
+// A hive's transaction logs (NAME.LOG1 and NAME.LOG2 beside it), applied as Windows applies them
+// when it loads a hive whose last write was not finished. Microsoft documents none of this; the
+// layouts and rules are those of the public "Windows registry file format specification"
+// (Maxim Suhanov, github.com/msuhanov/regf): "Format of transaction log files", "Dirty state of a
+// hive" and "Multiple transaction log files".
+#pragma once
+
+#include "simulated_windows/refused_input.h"
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace simulated_windows {
+
+struct HiveLog {
+    std::string name; // as messages show it
+    std::string_view bytes;
+};
+
+struct RecoveredHive {
+    bool dirty = false;      // the hive's last write was not finished
+    std::size_t applied = 0; // log entries applied; a log of the old format counts as one
+    std::string bytes;       // the hive with its logs applied; empty when it stays as it was
+};
+
+// Applies `logs` (LOG1's first) to a dirty hive, as Windows does at boot: the entries of the
+// logs of Windows 8.1 and later in sequence order from where the hive's own sequence number
+// leaves off, up to the first entry that is missing or does not hold (its hashes, its sequence
+// number or its sizes), or else the first log of the older format (a base block, a bitmap of
+// dirty 512-byte pages and the pages) written for this hive. The recovered base block's sequence
+// numbers, size and checksum then agree, so the result reads as a clean hive. A clean hive ignores
+// its logs, and an empty log holds nothing. Throws RefusedInput ("<log>: <reason>") for a log
+// that is not a transaction log at all; a log damaged part way is applied up to the damage. The
+// result is never larger than the hive and its logs together.
+RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs);
+
+} // namespace simulated_windows

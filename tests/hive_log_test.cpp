@@ -1,0 +1,241 @@
+// Hives of machines that stopped during a write, with the transaction logs beside them: the
+// replay reads the machine as the logs' valid entries leave it (compared key by key, as
+// export_registry writes it, with the machine each write made), says so when it cannot, and
+// refuses a log that is not one. Marvin32 against its published vectors; the export against a
+// file Windows writes.
+#include "hive/hive_builder.h"
+#include "hive/log_builder.h"
+#include "replay/registry_export.h"
+#include "simulated_windows/hive_log.h"
+#include "simulated_windows/marvin32.h"
+#include "simulated_windows/reg_file.h"
+#include "simulated_windows/simulated_platform.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+using namespace test_support;
+namespace sim = simulated_windows;
+
+namespace {
+
+std::span<const unsigned char> Span(std::string_view bytes)
+{
+    return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+}
+
+TEST(Marvin32, GivesThePublishedResults)
+{
+    // SymCrypt's self-test (the seed of "Marvin32"'s SHA-256) and the .NET runtime's Marvin tests.
+    const std::tuple<std::string, std::uint64_t, std::uint64_t> vectors[] = {
+        {"abc", 0xD53CD9CECD0893B7, 0x22C74339492769BF},
+        {"abcdefghijklmnopqrstuvwxyz", 0xDDDDEEEEFFFF000, 0xA128EB7E7260ACA2},
+        {"", 0x004FB61A001BDBCC, 0x30ED35C100CD3C7D},
+        {"\xaf", 0x004FB61A001BDBCC, 0x48E73FC77D75DDC1},
+        {"\xe7\x0f", 0x004FB61A001BDBCC, 0xB5F6E1FC485DBFF8},
+        {"\x37\xf4\x95", 0x004FB61A001BDBCC, 0xF0B07C789B8CF7E8},
+        {"\x86\x42\xdc\x59", 0x004FB61A001BDBCC, 0x7008F2E87E9CF556},
+        {"\x15\x3f\xb7\x98\x26", 0x004FB61A001BDBCC, 0xE6C08C6DA2AFA997},
+        {"\x09\x32\xe6\x24\x6c\x47", 0x004FB61A001BDBCC, 0x6F04BF1A5EA24060},
+        {"\xab\x42\x7e\xa8\xd1\x0f\xc7", 0x004FB61A001BDBCC, 0xE11847E4F0678C41},
+    };
+    for (const auto& [data, seed, result] : vectors) {
+        EXPECT_EQ(sim::Marvin32(Span(data), seed), result) << HexBytes(data);
+    }
+}
+
+// The whole loaded registry, as export_registry writes it.
+std::string Dump()
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    replay::WriteRegExport(*replay::KeysToExport(replay::LoadedRegistry(), ""), out);
+    fclose(out);
+    std::string dump(text, size);
+    free(text);
+    return dump;
+}
+
+// A machine after each of three writes: a name changed, an adapter added, a value that needs hive
+// bins of its own.
+std::string MachineAfter(int writes)
+{
+    std::string text = RegFile(
+        {NetAdapter("ROOT\\NET\\0000",
+                    "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Driver\"\n" + DriverValue("0000")),
+         NetDriverKey("0000", writes >= 1 ? "\"DeviceName\"=\"one\"\n" : "\"DeviceName\"=\"zero\"\n")});
+    if (writes >= 2) {
+        text += NetAdapter("ROOT\\NET\\0001", DriverValue("0001")) +
+                NetDriverKey("0001", "\"DeviceName\"=\"two\"\n");
+    }
+    if (writes >= 3) {
+        text += NetDriverKey("0001", "\"Blob\"=hex:" + HexBytes(std::string(40000, 'x')) + "\n");
+    }
+    return text;
+}
+
+struct Machine {
+    std::string hive;
+    std::string dump; // of the registry the hive loads
+};
+
+// The machine's SYSTEM hive after each write, and what each loads.
+const std::vector<Machine>& Writes()
+{
+    static const std::vector<Machine> writes = [] {
+        std::vector<Machine> made;
+        const std::string path = std::filesystem::temp_directory_path() / "adapter_report_hive_log_writes";
+        for (int writes = 0; writes <= 3; ++writes) {
+            sim::Registry machine;
+            sim::ImportRegFile(machine, MachineAfter(writes), "machine.reg");
+            hive_builder::WriteSystemHive(path, machine);
+            sim::LoadMachineFromFiles({path});
+            made.push_back(
+                {(std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str(), Dump()});
+        }
+        std::filesystem::remove(path);
+        return made;
+    }();
+    return writes;
+}
+
+TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
+{
+    const auto& w = Writes();
+    ASSERT_EQ(std::set<std::string>({w[0].dump, w[1].dump, w[2].dump, w[3].dump}).size(), 4U);
+    const std::string dirty = hive_builder::DirtyHive(w[0].hive, 7); // written up to sequence number 7
+    using hive_builder::NewFormatLog;
+    using hive_builder::OldFormatLog;
+    const hive_builder::LogEntry first{w[0].hive, w[1].hive, 7}, second{w[1].hive, w[2].hive, 8},
+        third{w[2].hive, w[3].hive, 9};
+    std::string otherGeneration = w[0].hive; // last written at another time
+    hive_builder::SetBaseBlockField(otherGeneration, 12, 1);
+    std::string damagedBaseBlock = dirty;
+    damagedBaseBlock[8] ^= 1; // its sequence number, which the log gives back
+    const std::string cut = NewFormatLog(dirty, {second, third});
+    const std::string noLogs =
+        "without its logs, read as it stands: its latest changes are in SYSTEM.LOG1 and "
+        "SYSTEM.LOG2 of the same folder; copy them beside it";
+    const std::string nothingToApply = "whose logs hold nothing to apply, read as it stands";
+
+    struct Case {
+        const char* situation;
+        std::string hive;
+        std::optional<std::string> log1, log2;
+        int writes;          // the machine read is the one after this many writes; < 0: refused
+        std::string message; // the end of the warning, or the refusal after the folder
+    };
+    const Case cases[] = {
+        {"entries over both logs", dirty, NewFormatLog(dirty, {first, second}), NewFormatLog(dirty, {third}),
+         3, ""},
+        {"a bad hash in the middle", dirty, NewFormatLog(dirty, {first, {w[1].hive, w[2].hive, 8, true}}),
+         NewFormatLog(dirty, {third}), 1, ""},
+        {"a log of an older generation", dirty, NewFormatLog(dirty, {first}),
+         NewFormatLog(dirty, {{w[1].hive, w[2].hive, 5}, {w[2].hive, w[3].hive, 6}}), 1, ""},
+        {"a damaged tail", dirty, NewFormatLog(dirty, {first}), cut.substr(0, cut.size() - 512), 2, ""},
+        {"only entries already applied", dirty, NewFormatLog(dirty, {{w[0].hive, w[1].hive, 6}}), "", 0,
+         nothingToApply},
+        {"the old format, after a log of another generation", dirty, OldFormatLog(otherGeneration, w[1].hive),
+         OldFormatLog(w[0].hive, w[3].hive), 3, ""},
+        {"a damaged base block, taken from the log", damagedBaseBlock,
+         NewFormatLog(dirty, {first, second, third}), std::nullopt, 3, ""},
+        {"no logs", dirty, std::nullopt, std::nullopt, 0, noLogs},
+        {"a clean hive", w[0].hive, NewFormatLog(w[0].hive, {{w[0].hive, w[1].hive, 2}}), "REGEDIT4\n", 0,
+         ""},
+        {"a log that is not a log", dirty, "REGEDIT4\n", std::nullopt, -1,
+         "/system.LOG1: not a transaction log of a hive: it does not begin with a base block"},
+        {"a dirty hive refused", hive_builder::DirtyHive(hive_builder::EmptyHive(), 7), std::nullopt,
+         std::nullopt, -1, "/SYSTEM: not a SYSTEM hive: it has no Select key"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.situation);
+        const std::string folder = std::filesystem::temp_directory_path() / "adapter_report_hive_log_XXXXXX";
+        std::string made = folder;
+        ASSERT_NE(mkdtemp(made.data()), nullptr);
+        const std::string hive = made + "/SYSTEM"; // the logs beside it spelled in other cases
+        std::ofstream(hive, std::ios::binary) << row.hive;
+        std::vector<sim::HiveLog> logs;
+        for (const auto& [name, bytes] :
+             {std::pair{"/system.LOG1", &row.log1}, std::pair{"/SYSTEM.log2", &row.log2}}) {
+            if (*bytes) {
+                std::ofstream(made + name, std::ios::binary) << **bytes;
+                logs.push_back({made + name, **bytes});
+            }
+        }
+        std::string refusal;
+        const std::string warning = CaptureStderr([&] {
+            try {
+                sim::LoadMachineFromFiles({hive});
+            } catch (const sim::RefusedInput& error) {
+                refusal = error.what();
+            }
+        });
+        if (row.writes < 0) {
+            EXPECT_EQ(refusal, made + row.message);
+            EXPECT_EQ(warning, ""); // the refusal is the one line
+        } else {
+            EXPECT_EQ(refusal, "");
+            EXPECT_EQ(warning, row.message.empty() ? ""
+                                                   : hive +
+                                                         ": warning: a dirty hive (Windows had not "
+                                                         "finished writing it back) " +
+                                                         row.message + "\n");
+            EXPECT_EQ(Dump(), w[row.writes].dump);
+            // What a recovery writes reads as a clean hive: its two sequence numbers agree.
+            const sim::RecoveredHive recovered = sim::RecoverHive(row.hive, logs);
+            EXPECT_TRUE(recovered.bytes.empty() || !sim::RecoverHive(recovered.bytes, {}).dirty);
+        }
+        std::filesystem::remove_all(made);
+    }
+}
+
+// A file that `reg export` writes on Windows (Wine's tests of reg, which hold there) loads and
+// exports back byte for byte; so does a string without its terminator, in hex(1).
+TEST(RegistryExport, WritesWhatWindowsWrites)
+{
+    const std::string file =
+        Utf16RegFile("Windows Registry Editor Version 5.00\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test]\n"
+                     "\"DWORD\"=dword:00000100\n"
+                     "\"String\"=\"Your text here...\"\n"
+                     "\"Unterminated\"=hex(1):41,00\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey1]\n"
+                     "\"Binary\"=hex:11,22,33,44\n"
+                     "\"Undefined hex\"=hex(100):25,50,41,54,48,25,00\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey2a]\n"
+                     "\"double\\\"quote\"=\"\\\"Hello, World!\\\"\"\n"
+                     "\"single'quote\"=dword:00000008\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey2a\\Subkey2b]\n"
+                     "@=\"Default value name\"\n"
+                     "\"Multiple strings\"=hex(7):4c,00,69,00,6e,00,65,00,31,00,00,00,4c,00,69,00,6e,\\\n"
+                     "  00,65,00,32,00,00,00,4c,00,69,00,6e,00,65,00,33,00,00,00,00,00\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey3a]\n"
+                     "\"Backslash\"=\"Use \\\\\\\\ to escape a backslash\"\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey3a\\Subkey3b]\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey3a\\Subkey3b\\Subkey3c]\n"
+                     "\"String expansion\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,5c,00,25,00,50,\\\n"
+                     "  00,41,00,54,00,48,00,25,00,00,00\n"
+                     "\"Zero data type\"=hex(0):56,61,6c,75,65,00\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey4]\n"
+                     "@=dword:12345678\n"
+                     "\"43981\"=hex(abcd):56,61,6c,75,65,00\n\n");
+    sim::Registry registry;
+    sim::ImportRegFile(registry, file, "export.reg");
+    char* text = nullptr;
+    std::size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    EXPECT_TRUE(
+        replay::WriteRegExport(*replay::KeysToExport(registry, "HKCU\\Software\\Wine\\reg_test"), out));
+    fclose(out);
+    EXPECT_EQ(std::string(text, size), file);
+    free(text);
+}
+
+} // namespace
