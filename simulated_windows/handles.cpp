@@ -1,4 +1,4 @@
-// The open handles: predefined and opened registry keys, device information sets.
+// The open handles: predefined and opened registry keys, device information sets, tokens.
 #include "simulated_windows/access_rights.h"
 #include "simulated_windows/platform_state.h"
 
@@ -60,6 +60,25 @@ bool PlatformState::DestroyDeviceSet(HDEVINFO set)
     const bool destroyed = deviceSets_.Remove(reinterpret_cast<ULONG_PTR>(set));
     invalidHandleUses += destroyed ? 0 : 1;
     return destroyed;
+}
+
+const DWORD* PlatformState::ResolveToken(HANDLE token)
+{
+    const DWORD* access = tokens_.Find(reinterpret_cast<ULONG_PTR>(token));
+    invalidHandleUses += access == nullptr ? 1 : 0;
+    return access;
+}
+
+HANDLE PlatformState::AddToken(DWORD access)
+{
+    return reinterpret_cast<HANDLE>(tokens_.Add(access));
+}
+
+bool PlatformState::CloseToken(HANDLE token)
+{
+    const bool closed = tokens_.Remove(reinterpret_cast<ULONG_PTR>(token));
+    invalidHandleUses += closed ? 0 : 1;
+    return closed;
 }
 
 HandleCounts PlatformState::Counts() const

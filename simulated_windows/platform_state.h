@@ -51,12 +51,18 @@ class PlatformState {
     HDEVINFO AddDeviceSet(DeviceSet set);
     bool DestroyDeviceSet(HDEVINFO set);
 
+    // A process token, by the access it was opened for.
+    const DWORD* ResolveToken(HANDLE token);
+    HANDLE AddToken(DWORD access);
+    bool CloseToken(HANDLE token);
+
     HandleCounts Counts() const;
 
   private:
     ULONG_PTR handleSequence_ = 0x100;
     HandleTable<OpenKey> keys_{handleSequence_};
     HandleTable<DeviceSet> deviceSets_{handleSequence_};
+    HandleTable<DWORD> tokens_{handleSequence_};
     OpenKey roots_[RootKeyNumbers]; // the predefined keys, open with every right the user has
 };
 

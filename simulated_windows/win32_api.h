@@ -75,6 +75,7 @@ static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 8 ? 32 : 28),
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOACCESS 998L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_INVALID_USER_BUFFER 1784L
 // Setup API codes carry the customer bit and the setup facility, as in <setupapi.h>.
@@ -143,6 +144,15 @@ static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 8 ? 32 : 28),
 #define DIREG_DRV 0x00000002
 #define DIREG_BOTH 0x00000004
 
+// ---- Process token ----------------------------------------------------------------------------
+#define TOKEN_QUERY 0x0008
+
+enum TOKEN_INFORMATION_CLASS { TokenElevation = 20 }; // the one class the platform answers
+
+struct TOKEN_ELEVATION {
+    DWORD TokenIsElevated;
+};
+
 // {4D36E972-E325-11CE-BFC1-08002BE10318}, the network-adapter set-up class.
 extern "C" const GUID GUID_DEVCLASS_NET;
 
@@ -170,4 +180,10 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO deviceSet, PSP_DEVINFO_DATA devi
 HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA deviceInfo, DWORD scope, DWORD hwProfile,
                           DWORD keyType, REGSAM access);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceSet);
+
+HANDLE GetCurrentProcess();
+BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, void* information,
+                         DWORD informationLength, PDWORD returnLength);
+BOOL CloseHandle(HANDLE object);
 }

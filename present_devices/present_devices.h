@@ -1,0 +1,27 @@
+// present_devices: what the PnP manager of this machine says, for collect.cmd.
+//
+//   present_devices             writes the device instance ID of every device present now, as
+//                               a CSV: the header "InstanceId", then one ID a line, in the order
+//                               the Setup API lists them (ASCII, so UTF-8 as well)
+//   present_devices /elevated   writes nothing; tells by its exit status whether this process
+//                               runs elevated
+//
+// It asks the Setup API, as adapter_report does, so it needs neither PowerShell nor WMI and works
+// on every Windows the manifest names; the token's elevation is asked directly, so the answer does
+// not depend on any service running.
+#pragma once
+
+#include "platform/windows_platform.h"
+
+// Exit statuses. EXIT_FAILED comes with one line on standard error saying why.
+const int EXIT_DONE = 0;         // the list is written; or the process is elevated
+const int EXIT_NOT_ELEVATED = 1; // the process is not elevated
+const int EXIT_FAILED = 2;       // no list, or no answer; or arguments not understood
+
+// Writes the list of present devices to standard output, and nothing when an ID cannot be
+// written faithfully. Returns the exit status.
+int ListPresentDevices();
+
+// Asks this process's token whether it is elevated (Windows Vista and later). Returns the exit
+// status.
+int CheckElevation();
