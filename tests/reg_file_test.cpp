@@ -225,6 +225,7 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
          "m.reg:1: not a registry file: the first line must be \"Windows Registry Editor Version "
          "5.00\" or \"REGEDIT4\""},
         {v5 + "\"v\"=\"1\"\n", "m.reg:2: value outside any key"},
+        {"REGEDIT4\r\n\r\n\"v\"=\"1\"\r\n", "m.reg:3: value outside any key"}, // CRLF ends one line
         {v5 + "[HKEY_CURRENT_USER\\Software\n", "m.reg:2: key name lacks its closing \"]\""},
         {v5 + "[HKEY_NOWHERE\\Software]\n", "m.reg:2: unknown root key \"HKEY_NOWHERE\""},
         {v5 + "[HKEY_CURRENT_USER\\a\\\\b]\n", "m.reg:2: empty key name in \"HKEY_CURRENT_USER\\a\\\\b\""},
