@@ -25,105 +25,72 @@ namespace sim = simulated_windows;
 
 namespace {
 
-std::span<const unsigned char> Span(std::string_view bytes)
-{
-    return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
-}
-
 TEST(Marvin32, GivesThePublishedResults)
 {
-    // SymCrypt's self-test (the seed of "Marvin32"'s SHA-256) and the .NET runtime's Marvin tests.
+    // SymCrypt's self-test and the .NET runtime's Marvin tests: a last part of every length.
     const std::tuple<std::string, std::uint64_t, std::uint64_t> vectors[] = {
-        {"abc", 0xD53CD9CECD0893B7, 0x22C74339492769BF},
-        {"abcdefghijklmnopqrstuvwxyz", 0xDDDDEEEEFFFF000, 0xA128EB7E7260ACA2},
         {"", 0x004FB61A001BDBCC, 0x30ED35C100CD3C7D},
         {"\xaf", 0x004FB61A001BDBCC, 0x48E73FC77D75DDC1},
         {"\xe7\x0f", 0x004FB61A001BDBCC, 0xB5F6E1FC485DBFF8},
-        {"\x37\xf4\x95", 0x004FB61A001BDBCC, 0xF0B07C789B8CF7E8},
-        {"\x86\x42\xdc\x59", 0x004FB61A001BDBCC, 0x7008F2E87E9CF556},
-        {"\x15\x3f\xb7\x98\x26", 0x004FB61A001BDBCC, 0xE6C08C6DA2AFA997},
-        {"\x09\x32\xe6\x24\x6c\x47", 0x004FB61A001BDBCC, 0x6F04BF1A5EA24060},
+        {"abc", 0xD53CD9CECD0893B7, 0x22C74339492769BF},
         {"\xab\x42\x7e\xa8\xd1\x0f\xc7", 0x004FB61A001BDBCC, 0xE11847E4F0678C41},
+        {"abcdefghijklmnopqrstuvwxyz", 0xDDDDEEEEFFFF000, 0xA128EB7E7260ACA2},
     };
     for (const auto& [data, seed, result] : vectors) {
-        EXPECT_EQ(sim::Marvin32(Span(data), seed), result) << HexBytes(data);
+        EXPECT_EQ(sim::Marvin32({reinterpret_cast<const unsigned char*>(data.data()), data.size()}, seed),
+                  result)
+            << HexBytes(data);
     }
 }
 
-// The whole loaded registry, as export_registry writes it.
-std::string Dump()
+// The key at `path` (everything, for an empty one) as export_registry writes it.
+std::string Exported(const sim::Registry& registry, std::string_view path = "")
 {
     char* text = nullptr;
     std::size_t size = 0;
     FILE* out = open_memstream(&text, &size);
-    replay::WriteRegExport(*replay::KeysToExport(replay::LoadedRegistry(), ""), out);
+    EXPECT_TRUE(replay::WriteRegExport(*replay::KeysToExport(registry, path), out));
     fclose(out);
-    std::string dump(text, size);
+    const std::string exported(text, size);
     free(text);
-    return dump;
+    return exported;
 }
 
-// A machine after each of three writes: a name changed, an adapter added, a value that needs hive
-// bins of its own.
+// A machine after each of three writes: a value changed, a key added, a value that needs hive bins
+// of its own.
 std::string MachineAfter(int writes)
 {
-    std::string text = RegFile(
-        {NetAdapter("ROOT\\NET\\0000",
-                    "\"DeviceDesc\"=\"  Brenlok Hardware Abstraction Driver\"\n" + DriverValue("0000")),
-         NetDriverKey("0000", writes >= 1 ? "\"DeviceName\"=\"one\"\n" : "\"DeviceName\"=\"zero\"\n")});
-    if (writes >= 2) {
-        text += NetAdapter("ROOT\\NET\\0001", DriverValue("0001")) +
-                NetDriverKey("0001", "\"DeviceName\"=\"two\"\n");
-    }
-    if (writes >= 3) {
-        text += NetDriverKey("0001", "\"Blob\"=hex:" + HexBytes(std::string(40000, 'x')) + "\n");
-    }
-    return text;
-}
-
-struct Machine {
-    std::string hive;
-    std::string dump; // of the registry the hive loads
-};
-
-// The machine's SYSTEM hive after each write, and what each loads.
-const std::vector<Machine>& Writes()
-{
-    static const std::vector<Machine> writes = [] {
-        std::vector<Machine> made;
-        const std::string path = std::filesystem::temp_directory_path() / "adapter_report_hive_log_writes";
-        for (int writes = 0; writes <= 3; ++writes) {
-            sim::Registry machine;
-            sim::ImportRegFile(machine, MachineAfter(writes), "machine.reg");
-            hive_builder::WriteSystemHive(path, machine);
-            sim::LoadMachineFromFiles({path});
-            made.push_back(
-                {(std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str(), Dump()});
-        }
-        std::filesystem::remove(path);
-        return made;
-    }();
-    return writes;
+    return RegFile(
+        {NetDriverKey("0000", writes >= 1 ? "\"DeviceName\"=\"one\"\n" : "\"DeviceName\"=\"zero\"\n"),
+         writes >= 2 ? NetDriverKey("0001", "\"DeviceName\"=\"two\"\n") : "",
+         writes >= 3 ? NetDriverKey("0001", "\"Blob\"=hex:" + HexBytes(std::string(40000, 'x')) + "\n")
+                     : ""});
 }
 
 TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
 {
-    const auto& w = Writes();
-    ASSERT_EQ(std::set<std::string>({w[0].dump, w[1].dump, w[2].dump, w[3].dump}).size(), 4U);
-    const std::string dirty = hive_builder::DirtyHive(w[0].hive, 7); // written up to sequence number 7
+    std::vector<std::string> hive, dump; // the SYSTEM hive after each write, and what it loads
+    const std::string path = std::filesystem::temp_directory_path() / "adapter_report_hive_log_writes";
+    for (int writes = 0; writes <= 3; ++writes) {
+        sim::Registry machine;
+        sim::ImportRegFile(machine, MachineAfter(writes), "machine.reg");
+        hive_builder::WriteSystemHive(path, machine);
+        sim::LoadMachineFromFiles({path});
+        hive.push_back((std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str());
+        dump.push_back(Exported(replay::LoadedRegistry()));
+    }
+    std::filesystem::remove(path);
+    ASSERT_EQ(std::set<std::string>(dump.begin(), dump.end()).size(), 4U);
+    const std::string dirty = hive_builder::DirtyHive(hive[0], 7); // written up to sequence number 7
     using hive_builder::NewFormatLog;
     using hive_builder::OldFormatLog;
-    const hive_builder::LogEntry first{w[0].hive, w[1].hive, 7}, second{w[1].hive, w[2].hive, 8},
-        third{w[2].hive, w[3].hive, 9};
-    std::string otherGeneration = w[0].hive; // last written at another time
+    const hive_builder::LogEntry first{hive[0], hive[1], 7}, second{hive[1], hive[2], 8},
+        third{hive[2], hive[3], 9};
+    std::string otherGeneration = hive[0]; // last written at another time
     hive_builder::SetBaseBlockField(otherGeneration, 12, 1);
     std::string damagedBaseBlock = dirty;
     damagedBaseBlock[8] ^= 1; // its sequence number, which the log gives back
     const std::string cut = NewFormatLog(dirty, {second, third});
-    const std::string noLogs =
-        "without its logs, read as it stands: its latest changes are in SYSTEM.LOG1 and "
-        "SYSTEM.LOG2 of the same folder; copy them beside it";
-    const std::string nothingToApply = "whose logs hold nothing to apply, read as it stands";
 
     struct Case {
         const char* situation;
@@ -135,20 +102,21 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     const Case cases[] = {
         {"entries over both logs", dirty, NewFormatLog(dirty, {first, second}), NewFormatLog(dirty, {third}),
          3, ""},
-        {"a bad hash in the middle", dirty, NewFormatLog(dirty, {first, {w[1].hive, w[2].hive, 8, true}}),
+        {"a bad hash in the middle", dirty, NewFormatLog(dirty, {first, {hive[1], hive[2], 8, true}}),
          NewFormatLog(dirty, {third}), 1, ""},
         {"a log of an older generation", dirty, NewFormatLog(dirty, {first}),
-         NewFormatLog(dirty, {{w[1].hive, w[2].hive, 5}, {w[2].hive, w[3].hive, 6}}), 1, ""},
+         NewFormatLog(dirty, {{hive[1], hive[2], 5}, {hive[2], hive[3], 6}}), 1, ""},
         {"a damaged tail", dirty, NewFormatLog(dirty, {first}), cut.substr(0, cut.size() - 512), 2, ""},
-        {"only entries already applied", dirty, NewFormatLog(dirty, {{w[0].hive, w[1].hive, 6}}), "", 0,
-         nothingToApply},
-        {"the old format, after a log of another generation", dirty, OldFormatLog(otherGeneration, w[1].hive),
-         OldFormatLog(w[0].hive, w[3].hive), 3, ""},
+        {"only entries already applied", dirty, NewFormatLog(dirty, {{hive[0], hive[1], 6}}), "", 0,
+         "whose logs hold nothing to apply, read as it stands"},
+        {"the old format, after a log of another generation", dirty, OldFormatLog(otherGeneration, hive[1]),
+         OldFormatLog(hive[0], hive[3]), 3, ""},
         {"a damaged base block, taken from the log", damagedBaseBlock,
          NewFormatLog(dirty, {first, second, third}), std::nullopt, 3, ""},
-        {"no logs", dirty, std::nullopt, std::nullopt, 0, noLogs},
-        {"a clean hive", w[0].hive, NewFormatLog(w[0].hive, {{w[0].hive, w[1].hive, 2}}), "REGEDIT4\n", 0,
-         ""},
+        {"no logs", dirty, std::nullopt, std::nullopt, 0,
+         "without its logs, read as it stands: its latest changes are in SYSTEM.LOG1 and SYSTEM.LOG2 of the "
+         "same folder; copy them beside it"},
+        {"a clean hive", hive[0], NewFormatLog(hive[0], {{hive[0], hive[1], 2}}), "REGEDIT4\n", 0, ""},
         {"a log that is not a log", dirty, "REGEDIT4\n", std::nullopt, -1,
          "/system.LOG1: not a transaction log of a hive: it does not begin with a base block"},
         {"a dirty hive refused", hive_builder::DirtyHive(hive_builder::EmptyHive(), 7), std::nullopt,
@@ -156,11 +124,10 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.situation);
-        const std::string folder = std::filesystem::temp_directory_path() / "adapter_report_hive_log_XXXXXX";
-        std::string made = folder;
+        std::string made = std::filesystem::temp_directory_path() / "adapter_report_hive_log_XXXXXX";
         ASSERT_NE(mkdtemp(made.data()), nullptr);
-        const std::string hive = made + "/SYSTEM"; // the logs beside it spelled in other cases
-        std::ofstream(hive, std::ios::binary) << row.hive;
+        const std::string file = made + "/SYSTEM"; // the logs beside it spelled in other cases
+        std::ofstream(file, std::ios::binary) << row.hive;
         std::vector<sim::HiveLog> logs;
         for (const auto& [name, bytes] :
              {std::pair{"/system.LOG1", &row.log1}, std::pair{"/SYSTEM.log2", &row.log2}}) {
@@ -170,24 +137,21 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
             }
         }
         std::string refusal;
-        const std::string warning = CaptureStderr([&] {
-            try {
-                sim::LoadMachineFromFiles({hive});
-            } catch (const sim::RefusedInput& error) {
-                refusal = error.what();
-            }
-        });
+        testing::internal::CaptureStderr();
+        try {
+            sim::LoadMachineFromFiles({file});
+        } catch (const sim::RefusedInput& error) {
+            refusal = error.what();
+        }
+        const std::string warning = testing::internal::GetCapturedStderr();
         if (row.writes < 0) {
             EXPECT_EQ(refusal, made + row.message);
             EXPECT_EQ(warning, ""); // the refusal is the one line
         } else {
             EXPECT_EQ(refusal, "");
-            EXPECT_EQ(warning, row.message.empty() ? ""
-                                                   : hive +
-                                                         ": warning: a dirty hive (Windows had not "
-                                                         "finished writing it back) " +
-                                                         row.message + "\n");
-            EXPECT_EQ(Dump(), w[row.writes].dump);
+            const std::string warned = ": warning: a dirty hive (Windows had not finished writing it back) ";
+            EXPECT_EQ(warning, row.message.empty() ? "" : file + warned + row.message + "\n");
+            EXPECT_EQ(Exported(replay::LoadedRegistry()), dump[row.writes]);
             // What a recovery writes reads as a clean hive: its two sequence numbers agree.
             const sim::RecoveredHive recovered = sim::RecoverHive(row.hive, logs);
             EXPECT_TRUE(recovered.bytes.empty() || !sim::RecoverHive(recovered.bytes, {}).dirty);
@@ -219,23 +183,12 @@ TEST(RegistryExport, WritesWhatWindowsWrites)
                      "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey3a]\n"
                      "\"Backslash\"=\"Use \\\\\\\\ to escape a backslash\"\n\n"
                      "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey3a\\Subkey3b]\n\n"
-                     "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey3a\\Subkey3b\\Subkey3c]\n"
-                     "\"String expansion\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,5c,00,25,00,50,\\\n"
-                     "  00,41,00,54,00,48,00,25,00,00,00\n"
-                     "\"Zero data type\"=hex(0):56,61,6c,75,65,00\n\n"
                      "[HKEY_CURRENT_USER\\Software\\Wine\\reg_test\\Subkey4]\n"
                      "@=dword:12345678\n"
                      "\"43981\"=hex(abcd):56,61,6c,75,65,00\n\n");
     sim::Registry registry;
     sim::ImportRegFile(registry, file, "export.reg");
-    char* text = nullptr;
-    std::size_t size = 0;
-    FILE* out = open_memstream(&text, &size);
-    EXPECT_TRUE(
-        replay::WriteRegExport(*replay::KeysToExport(registry, "HKCU\\Software\\Wine\\reg_test"), out));
-    fclose(out);
-    EXPECT_EQ(std::string(text, size), file);
-    free(text);
+    EXPECT_EQ(Exported(registry, "HKCU\\Software\\Wine\\reg_test"), file);
 }
 
 } // namespace

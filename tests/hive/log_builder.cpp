@@ -30,6 +30,7 @@ std::uint64_t Hash(std::string_view bytes)
                                        0xC5554E7A884DEF82);
 }
 
+// Whole sectors: log entries and dirty pages start on them.
 void PadToSector(std::string& bytes)
 {
     bytes.resize((bytes.size() + Sector - 1) / Sector * Sector, '\0');
@@ -47,6 +48,7 @@ std::vector<std::size_t> ChangedPages(std::string_view before, std::string_view 
     return pages;
 }
 
+// A log's first sector: a copy of the base block's, marked as a log of `fileType`.
 std::string LogBaseBlock(std::string_view hive, std::uint32_t fileType)
 {
     std::string block(hive.substr(0, Sector));

@@ -1,7 +1,11 @@
 // Saves machines as a SYSTEM hive, as `reg save HKLM\SYSTEM` would: for the hive runs of
-// tests/machines and for the benchmarks.
-//   make_system_hive OUT.hiv [--control-set N] FILE.reg...
+// tests/machines and for the benchmarks. With --dirty (or --dirty-old), the hive is left as a
+// write that did not finish leaves it, the write that would make it the machine of AFTER.reg in
+// the logs beside it: OUT.hiv.LOG1 and OUT.hiv.LOG2 in the format of Windows 8.1 and later, or
+// OUT.hiv.LOG1 in that of Windows XP to 8. For the hive fuzzer's seeds, and a replay by hand.
+//   make_system_hive OUT.hiv [--control-set N | --dirty AFTER.reg | --dirty-old AFTER.reg] FILE.reg...
 #include "hive/hive_builder.h"
+#include "hive/log_builder.h"
 #include "simulated_windows/reg_file.h"
 
 #include <cstdio>
@@ -11,26 +15,52 @@
 #include <sstream>
 #include <stdexcept>
 
+namespace {
+
+std::string Slurp(const std::string& path)
+{
+    return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
+}
+
+void Save(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: make_system_hive OUT.hiv [--control-set N] FILE.reg...\n");
+        fprintf(stderr, "usage: make_system_hive OUT.hiv [--control-set N | --dirty AFTER.reg | --dirty-old "
+                        "AFTER.reg] FILE.reg...\n");
         return 2;
     }
-    int first = 2;
-    std::uint32_t controlSet = 1;
-    if (argc > 4 && std::strcmp(argv[2], "--control-set") == 0) {
-        controlSet = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
-        first = 4;
-    }
+    const std::string out = argv[1];
+    const std::string option = argc > 4 && std::strncmp(argv[2], "--", 2) == 0 ? argv[2] : "";
+    const int first = option.empty() ? 2 : 4;
+    const auto controlSet =
+        static_cast<std::uint32_t>(option == "--control-set" ? std::strtoul(argv[3], nullptr, 10) : 1);
     try {
         simulated_windows::Registry machine;
         for (int i = first; i < argc; ++i) {
-            std::ostringstream bytes;
-            bytes << std::ifstream(argv[i], std::ios::binary).rdbuf();
-            simulated_windows::ImportRegFile(machine, bytes.str(), argv[i]);
+            simulated_windows::ImportRegFile(machine, Slurp(argv[i]), argv[i]);
         }
-        hive_builder::WriteSystemHive(argv[1], machine, controlSet);
+        hive_builder::WriteSystemHive(out, machine, controlSet);
+        if (option == "--dirty" || option == "--dirty-old") {
+            const std::string before = Slurp(out);
+            simulated_windows::ImportRegFile(machine, Slurp(argv[3]), argv[3]);
+            hive_builder::WriteSystemHive(out, machine, controlSet);
+            const std::string after = Slurp(out);
+            const std::string dirty = hive_builder::DirtyHive(before, 1);
+            Save(out, dirty);
+            if (option == "--dirty-old") {
+                Save(out + ".LOG1", hive_builder::OldFormatLog(before, after));
+            } else { // the write in LOG1; in LOG2 an entry that follows it and changes nothing
+                Save(out + ".LOG1", hive_builder::NewFormatLog(dirty, {{before, after, 1}}));
+                Save(out + ".LOG2", hive_builder::NewFormatLog(dirty, {{after, after, 2}}));
+            }
+        }
     } catch (const std::exception& error) {
         fprintf(stderr, "%s\n", error.what());
         return 1;

@@ -101,19 +101,17 @@ std::string DriverValue(std::string_view index)
     return "\"Driver\"=\"" + std::string(NetClass) + "\\\\" + std::string(index) + "\"\n";
 }
 
-namespace {
-
-std::string Capture(FILE* stream, const std::function<void()>& action)
+std::string CaptureStdout(const std::function<void()>& action)
 {
-    fflush(stream);
+    fflush(stdout);
     FILE* capture = tmpfile();
-    const int saved = dup(fileno(stream));
-    if (capture == nullptr || saved < 0 || dup2(fileno(capture), fileno(stream)) < 0) {
-        throw std::runtime_error("cannot redirect an output stream");
+    const int saved = dup(STDOUT_FILENO);
+    if (capture == nullptr || saved < 0 || dup2(fileno(capture), STDOUT_FILENO) < 0) {
+        throw std::runtime_error("cannot redirect standard output");
     }
     action();
-    fflush(stream);
-    dup2(saved, fileno(stream));
+    fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
     close(saved);
 
     std::string output;
@@ -125,18 +123,6 @@ std::string Capture(FILE* stream, const std::function<void()>& action)
     }
     fclose(capture);
     return output;
-}
-
-} // namespace
-
-std::string CaptureStdout(const std::function<void()>& action)
-{
-    return Capture(stdout, action);
-}
-
-std::string CaptureStderr(const std::function<void()>& action)
-{
-    return Capture(stderr, action);
 }
 
 } // namespace test_support

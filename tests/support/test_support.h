@@ -42,7 +42,5 @@ std::string SampleMachineReport(bool traced);
 
 // Everything `action` writes to standard output (C stdio and file descriptor 1 alike).
 std::string CaptureStdout(const std::function<void()>& action);
-// The same for standard error.
-std::string CaptureStderr(const std::function<void()>& action);
 
 } // namespace test_support
