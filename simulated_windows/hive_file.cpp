@@ -306,8 +306,8 @@ std::vector<std::string> LogsBeside(const std::string& path)
 
 } // namespace
 
-void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
-                      const std::string& path, const ImportProgress& progress)
+std::string ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
+                             const std::string& path, const ImportProgress& progress)
 {
     const std::vector<std::string> logPaths = path.empty() ? std::vector<std::string>{} : LogsBeside(path);
     std::vector<MappedFile> files;
@@ -326,18 +326,16 @@ void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std:
         }
         MountSystemHive(registry, recovered.bytes, fileName);
     }
-    if (recovered.dirty && recovered.applied == 0) {
-        // Once the hive has loaded, so that a refusal stays the one line: the replay goes on, as
-        // Windows would boot such a hive, but not silently.
-        const std::string& shown = path.empty() ? fileName : path;
-        const std::string hiveName = shown.substr(shown.rfind('/') + 1);
-        fprintf(stderr, "%s: warning: a dirty hive (Windows had not finished writing it back) %s\n",
-                fileName.c_str(),
-                logs.empty() ? ("without its logs, read as it stands: its latest changes are in " + hiveName +
-                                ".LOG1 and " + hiveName + ".LOG2 of the same folder; copy them beside it")
-                                   .c_str()
-                             : "whose logs hold nothing to apply, read as it stands");
+    if (!recovered.dirty || recovered.applied > 0) {
+        return "";
     }
+    // The replay goes on, as Windows would boot such a hive, but not silently.
+    const std::string& shown = path.empty() ? fileName : path;
+    const std::string hiveName = shown.substr(shown.rfind('/') + 1);
+    return fileName + ": warning: a dirty hive (Windows had not finished writing it back) " +
+           (logs.empty() ? "without its logs, read as it stands: its latest changes are in " + hiveName +
+                               ".LOG1 and " + hiveName + ".LOG2 of the same folder; copy them beside it"
+                         : std::string("whose logs hold nothing to apply, read as it stands"));
 }
 
 } // namespace simulated_windows

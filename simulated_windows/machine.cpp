@@ -8,6 +8,7 @@
 #include "simulated_windows/settings.h"
 
 #include <csignal>
+#include <cstdio>
 #include <new>
 
 namespace simulated_windows {
@@ -93,25 +94,41 @@ PlatformState& Platform()
     return process.state;
 }
 
-void ImportFile(Registry& registry, std::string_view bytes, const std::string& name, const std::string& path,
-                const ImportProgress& progress)
+std::string ImportFile(Registry& registry, std::string_view bytes, const std::string& name,
+                       const std::string& path, const ImportProgress& progress)
 {
-    WithinMemory(name, [&] {
+    return WithinMemory(name, [&] {
         if (IsHive(bytes)) {
-            ImportSystemHive(registry, bytes, name, path, progress);
-        } else {
-            ImportRegFile(registry, bytes, name, progress);
+            return ImportSystemHive(registry, bytes, name, path, progress);
         }
+        ImportRegFile(registry, bytes, name, progress);
+        return std::string();
     });
 }
+
+namespace {
+
+// Loads what every file went into, then gives their warnings.
+void LoadMachine(Registry staged, const std::vector<std::string>& warnings)
+{
+    LoadMachine(std::move(staged));
+    for (const auto& warning : warnings) {
+        if (!warning.empty()) {
+            fprintf(stderr, "%s\n", warning.c_str());
+        }
+    }
+}
+
+} // namespace
 
 void LoadMachine(const std::vector<RegFileText>& files)
 {
     Registry staged;
+    std::vector<std::string> warnings;
     for (const auto& file : files) {
-        ImportFile(staged, file.bytes, file.name, "", {});
+        warnings.push_back(ImportFile(staged, file.bytes, file.name, "", {}));
     }
-    LoadMachine(std::move(staged));
+    LoadMachine(std::move(staged), warnings);
 }
 
 void LoadMachine(std::string_view regFileText)
@@ -136,12 +153,13 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths)
         WithinMemory(path, [&] { files.emplace_back(path); });
     }
     Registry staged;
+    std::vector<std::string> warnings;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const MappedFile& file = files[i];
-        ImportFile(staged, file.Bytes(), paths[i], paths[i],
-                   [&file](std::size_t done) { file.Release(done); });
+        warnings.push_back(ImportFile(staged, file.Bytes(), paths[i], paths[i],
+                                      [&file](std::size_t done) { file.Release(done); }));
     }
-    LoadMachine(std::move(staged));
+    LoadMachine(std::move(staged), warnings);
 }
 
 void LoadPresentDevices(std::string_view csvBytes, const std::string& fileName)

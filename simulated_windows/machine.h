@@ -14,8 +14,10 @@ namespace simulated_windows {
 void LoadMachine(Registry registry);
 
 // Imports one file into `registry`: a hive or a .reg file, told apart by its content, not its
-// name. `path` is where the file lies (empty when it is only text in memory).
-void ImportFile(Registry& registry, std::string_view bytes, const std::string& name, const std::string& path,
-                const ImportProgress& progress);
+// name. `path` is where the file lies (empty when it is only text in memory). Returns the warning
+// the file deserves, "" for none: given only once every file has loaded, so that a refusal stays
+// the one line on standard error.
+[[nodiscard]] std::string ImportFile(Registry& registry, std::string_view bytes, const std::string& name,
+                                     const std::string& path, const ImportProgress& progress);
 
 } // namespace simulated_windows
