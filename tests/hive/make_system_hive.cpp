@@ -1,6 +1,8 @@
 // Saves machines as a SYSTEM hive, as `reg save HKLM\SYSTEM` would: for the hive runs of
-// tests/machines and for the benchmarks.
+// tests/machines and for the benchmarks; or writes the hostile hives of hive_builder.h, one file a
+// shape named after it, as seeds for the hive fuzzer.
 //   make_system_hive OUT.hiv [--control-set N] FILE.reg...
+//   make_system_hive --hostile DIR
 #include "hive/hive_builder.h"
 #include "simulated_windows/reg_file.h"
 
@@ -16,6 +18,13 @@ int main(int argc, char** argv)
     if (argc < 3) {
         fprintf(stderr, "usage: make_system_hive OUT.hiv [--control-set N] FILE.reg...\n");
         return 2;
+    }
+    if (std::strcmp(argv[1], "--hostile") == 0) {
+        for (const hive_builder::Shape shape : hive_builder::Shapes) {
+            const std::string path = std::string(argv[2]) + "/" + hive_builder::ShapeName(shape) + ".hiv";
+            std::ofstream(path, std::ios::binary) << hive_builder::HostileHive(shape, 4);
+        }
+        return 0;
     }
     int first = 2;
     std::uint32_t controlSet = 1;
