@@ -15,8 +15,9 @@ bool IsHive(std::string_view fileBytes);
 
 // Mounts a SYSTEM hive where Windows mounts it, at HKEY_LOCAL_MACHINE\SYSTEM, over what is there,
 // and links CurrentControlSet to the control set that Select\Current names, as Windows does at
-// boot. hivex reads the file at `path`; an empty path means the hive exists only as `fileBytes`.
-// Transaction logs beside a hive are not applied: it is read as it stands. Throws RefusedInput
+// boot; a CurrentControlSet key stored in the hive is shadowed by that link, as on Windows. hivex
+// reads the file at `path`; an empty path means the hive exists only as `fileBytes`. Transaction
+// logs beside a hive are not applied: it is read as it stands. Throws RefusedInput
 // ("<file>: <reason>") for a damaged hive or one that is not a SYSTEM hive; the registry may then
 // hold part of it, so callers import into a registry of their own, as for .reg files.
 void ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,

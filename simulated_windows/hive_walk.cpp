@@ -132,6 +132,9 @@ class Walk {
                     Fail("key nested more than 512 levels deep");
                 }
                 const std::u16string name = NodeName(*child);
+                if (next.node == root && NamesEqual(name, u"CurrentControlSet")) {
+                    continue;
+                }
                 FirstReach(*child, KeyTwice);
                 pending.push_back({*child, next.key->CreateSubkey(name), next.depth + 1});
             }

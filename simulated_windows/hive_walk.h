@@ -15,7 +15,8 @@ namespace simulated_windows {
 
 // Copies the keys and values of the SYSTEM hive that hivex opened from `bytes` below `system`,
 // and returns the name of the control set that Select\Current names ("ControlSet001"), checked
-// to be in the hive.
+// to be in the hive. A CurrentControlSet key stored in the hive is passed over: Windows makes that
+// name a link at boot, which shadows a stored key.
 //
 // Every key, value and data cell is read at most once, and the values' data may add up to at most
 // the file's size, which a hive that stores each value's data once never exceeds: so the registry

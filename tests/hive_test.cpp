@@ -61,13 +61,17 @@ std::string ReportOf(const std::string& name)
            "\nGetRegistryStringValue(): DeviceName: " + name + "\nTaldric Name: " + name + "\n";
 }
 
-// A hive whose ControlSet001 holds "old" and ControlSet002, which Select\Current names, "new".
+// A hive whose ControlSet001 holds "old" and ControlSet002, which Select\Current names, "new",
+// beside a stored CurrentControlSet key that the link Windows makes at boot shadows.
 std::string TwoControlSets()
 {
-    const std::string path = TempPath("two.hiv");
-    hive_builder::WriteSystemHive(
-        path, ImportedRegistry({Adapter("ControlSet001", "old"), Adapter("CurrentControlSet", "new")}), 2);
-    return path;
+    std::string hive = hive_builder::SystemHive(
+        ImportedRegistry({Adapter("ControlSet001", "old"), Adapter("CurrentControlSet", "new"),
+                          "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\StoredControlSet1\\Enum\\ROOT\\NET\\0000]\n"
+                          "\"LocationInformation\"=\"stale\"\n"}),
+        2);
+    hive_builder::RenameKey(hive, "StoredControlSet1", "CurrentControlSet");
+    return WriteBytes("two.hiv", hive);
 }
 
 TEST(Hives, CurrentControlSetLeadsToTheControlSetSelectNames)
