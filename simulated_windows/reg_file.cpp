@@ -15,8 +15,9 @@ const std::u16string_view Version5Header = u"Windows Registry Editor Version 5.0
 const std::u16string_view Version4Header = u"REGEDIT4";
 const std::u16string_view Version31Header = u"REGEDIT";
 
-// Windows refuses longer key names (registry element size limits).
-const std::size_t MaxKeyNameLength = 255;
+// Windows refuses longer key and value names (registry element size limits).
+constexpr std::size_t MaxKeyNameLength = 255;
+constexpr std::size_t MaxValueNameLength = 16383;
 
 struct RootName {
     // cppcheck-suppress unusedStructMember ; compared in ReadKeyLine, which cppcheck misses
@@ -70,7 +71,12 @@ std::string Quoted(std::u16string_view text)
 }
 
 // Splits the file into lines and decodes each to UTF-16 as it is reached, keeping line numbers.
-// Only the current line is ever decoded, so a large export is not held twice.
+// Only the current line is ever decoded, so a large export is not held twice, and only as much of
+// it as the importer can use, so that a long line costs at most its own UTF-16: a first line of more
+// than HeaderLimit characters is no header; a key line is read no further than the longest key path
+// Windows allows; and a line regedit passes over (one that begins with anything but "[", "@" or a
+// quote, comments among them, unless it carries hex data on) no further than its first character.
+// The file's pages behind the reader are given back every so often, within a long line too.
 class LineReader {
   public:
     LineReader(std::string_view bytes, const std::string& fileName, const ImportProgress& progress)
@@ -92,22 +98,28 @@ class LineReader {
 
     unsigned LineNumber() const { return lineNumber_; }
 
-    // The next line without its line end, or nullopt at the end of the file. The view lasts
-    // until the next call.
-    std::optional<std::u16string_view> Next()
+    // The next line without its line end, or nullopt at the end of the file; `hexData` when the
+    // line may carry hex data on from a line continuation. The view lasts until the next call.
+    std::optional<std::u16string_view> Next(bool hexData = false)
     {
+        if (cut_) {
+            // The rest of the last line, which the importer had no use for.
+            bool nul = false;
+            position_ = FindLineEnd(position_, Units(), nul, true);
+            if (lineNumber_ > 1 && nul) {
+                Fail("NUL character in the text");
+            }
+            cut_ = false;
+            position_ = PastLineEnd(position_);
+        }
         if (position_ >= Units()) {
             return std::nullopt;
         }
-        ReportProgress();
+        GiveBack(position_);
         bool nul = false;
-        const std::size_t end = Decode(position_, nul);
-        position_ = end;
-        if (end < Units()) {
-            ++position_;
-            if (Unit(end) == u'\r' && position_ < Units() && Unit(position_) == u'\n') {
-                ++position_;
-            }
+        position_ = Decode(position_, hexData, nul);
+        if (!cut_) {
+            position_ = PastLineEnd(position_);
         }
         ++lineNumber_;
         // The first line is the header, which a NUL can only spoil; text holds none.
@@ -124,13 +136,19 @@ class LineReader {
     [[noreturn]] void Fail(const std::string& reason) const { Fail(lineNumber_, reason); }
 
   private:
+    // Longer than any header with its blanks.
+    static constexpr std::size_t HeaderLimit = 4096;
+    // "[-HKEY_CURRENT_CONFIG", then 512 names of at most 255 characters, each after a backslash, and "]".
+    static constexpr std::size_t KeyLineLimit = 2 + 19 + MaxKeyDepth * (1 + MaxKeyNameLength) + 1;
+    static constexpr std::size_t Chunk = std::size_t{1} << 20; // units of a long line at a time
+
     std::size_t Units() const { return utf16_ ? bytes_.size() / 2 : bytes_.size(); }
-    // Tells the caller, every so often, how much of the file lies behind the reader.
-    void ReportProgress()
+    // Tells the caller, every so often, how much of the file lies behind the reader for good.
+    void GiveBack(std::size_t position)
     {
         const std::size_t every = std::size_t{16} << 20;
-        const std::size_t done = markBytes_ + (utf16_ ? 2 * position_ : position_);
-        if (progress_ && done - reported_ >= every) {
+        const std::size_t done = markBytes_ + (utf16_ ? 2 * position : position);
+        if (progress_ && done >= reported_ + every) {
             progress_(done);
             reported_ = done;
         }
@@ -143,32 +161,107 @@ class LineReader {
         return static_cast<char16_t>(static_cast<unsigned char>(bytes_[2 * i]) |
                                      (static_cast<unsigned char>(bytes_[2 * i + 1]) << 8));
     }
-    // Decodes the line that starts at `from` into line_ and returns where it ends; `nul` tells
-    // whether the line holds a NUL.
-    std::size_t Decode(std::size_t from, bool& nul)
+    std::size_t PastLineEnd(std::size_t end) const
     {
-        if (!utf16_) {
-            const std::size_t end = std::min(bytes_.find_first_of("\r\n", from), bytes_.size());
-            const std::string_view text = bytes_.substr(from, end - from);
-            nul = text.find('\0') != std::string_view::npos;
-            line_ = AnsiToUtf16(text);
+        if (end >= Units()) {
             return end;
         }
-        // The file's UTF-16LE is the host's own char16_t: a line is found and copied as it stands.
-        static_assert(std::endian::native == std::endian::little);
-        const char* units = bytes_.data();
-        std::size_t end = from;
-        for (const std::size_t count = Units(); end < count; ++end) {
-            char16_t unit = 0;
-            std::memcpy(&unit, units + 2 * end, 2);
-            if (unit == u'\r' || unit == u'\n') {
-                break;
-            }
-            nul = nul || unit == u'\0';
+        return Unit(end) == u'\r' && end + 1 < Units() && Unit(end + 1) == u'\n' ? end + 2 : end + 1;
+    }
+    // How much of the line at `from` the importer can use, told by its first characters; `mark`
+    // when a line cut short ends in a NUL, which no line holds, so that the importer refuses what
+    // it would have refused whole.
+    std::size_t DecodeLimit(std::size_t from, bool hexData, bool& mark) const
+    {
+        mark = true;
+        if (lineNumber_ == 0) {
+            return HeaderLimit;
         }
-        line_.resize(end - from);
-        std::memcpy(line_.data(), units + 2 * from, 2 * (end - from));
-        return end;
+        std::size_t first = from;
+        while (first < Units() && IsBlank(Unit(first))) {
+            ++first;
+        }
+        const char16_t c = first < Units() ? Unit(first) : u'\n';
+        if (c == u'[') {
+            return first - from + KeyLineLimit;
+        }
+        mark = false;
+        if (c == u'@' || c == u'"' || (hexData && HexDigit(c) >= 0)) {
+            return std::u16string::npos;
+        }
+        return c == u'\r' || c == u'\n' ? 0 : first - from + 1;
+    }
+    // Decodes the line at `from`, as far as the importer can use it, into line_, and returns where
+    // the decoding stopped: the line's end, or where it was cut short (cut_). `nul` tells whether
+    // the part read holds a NUL. A whole line is found first, so that its room is taken once: it
+    // never costs more than its UTF-16 and the pages of it still to decode.
+    std::size_t Decode(std::size_t from, bool hexData, bool& nul)
+    {
+        bool mark = false;
+        const std::size_t limit = DecodeLimit(from, hexData, mark);
+        const std::size_t stop = limit >= Units() - from ? Units() : from + limit + 1;
+        const std::size_t end = FindLineEnd(from, stop, nul, false);
+        cut_ = end - from > limit;
+        const std::size_t to = cut_ ? from + limit : end;
+        if (line_.capacity() > 2 * (to - from) + Chunk) {
+            std::u16string().swap(line_); // a long line's room goes with it
+        }
+        line_.clear();
+        line_.reserve(to - from + 1);
+        for (std::size_t at = from; at < to;) {
+            const std::size_t next = std::min(to, at + Chunk);
+            Append(at, next);
+            at = next;
+            GiveBack(at);
+        }
+        if (cut_ && mark) {
+            if (lineNumber_ > 0 && line_.find(u']') == std::u16string::npos) {
+                Fail(lineNumber_ + 1,
+                     "key path longer than Windows allows (512 names of at most 255 characters)");
+            }
+            line_.push_back(u'\0');
+        }
+        return to;
+    }
+    // The first line end in [from, stop), or stop; `giveBack` what lies behind on the way.
+    std::size_t FindLineEnd(std::size_t from, std::size_t stop, bool& nul, bool giveBack)
+    {
+        for (std::size_t at = from; at < stop;) {
+            const std::size_t next = std::min(stop, at + Chunk);
+            if (!utf16_) {
+                const std::string_view text = bytes_.substr(at, next - at);
+                const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
+                nul = nul || text.substr(0, end).find('\0') != std::string_view::npos;
+                if (end < text.size()) {
+                    return at + end;
+                }
+            } else {
+                for (; at < next; ++at) {
+                    const char16_t unit = Unit(at);
+                    if (unit == u'\r' || unit == u'\n') {
+                        return at;
+                    }
+                    nul = nul || unit == u'\0';
+                }
+            }
+            at = next;
+            if (giveBack) {
+                GiveBack(at);
+            }
+        }
+        return stop;
+    }
+    void Append(std::size_t from, std::size_t to)
+    {
+        if (!utf16_) {
+            line_ += AnsiToUtf16(bytes_.substr(from, to - from));
+            return;
+        }
+        // The file's UTF-16LE is the host's own char16_t: it is copied as it stands.
+        static_assert(std::endian::native == std::endian::little);
+        const std::size_t size = line_.size();
+        line_.resize(size + (to - from));
+        std::memcpy(line_.data() + size, bytes_.data() + 2 * from, 2 * (to - from));
     }
     unsigned LastLineNumber() const
     {
@@ -187,6 +280,7 @@ class LineReader {
     const ImportProgress& progress_;
     std::size_t reported_ = 0;
     bool utf16_ = false;
+    bool cut_ = false;         // whether the last line was cut short, its rest still to pass over
     std::size_t position_ = 0; // in code units of the file's encoding
     unsigned lineNumber_ = 0;
     std::u16string line_;
@@ -368,6 +462,9 @@ class Importer {
         } else {
             cursor.rest.remove_prefix(1);
             name = ReadQuoted(cursor, "value name lacks its closing quote");
+            if (name.size() > MaxValueNameLength) {
+                lines_.Fail("value name longer than 16383 characters: " + Quoted(name));
+            }
         }
         cursor.SkipBlanks();
         if (cursor.rest.empty() || cursor.rest.front() != u'=') {
@@ -547,7 +644,7 @@ class Importer {
     std::u16string_view NextDataLine()
     {
         const unsigned continued = lines_.LineNumber();
-        while (const auto line = lines_.Next()) {
+        while (const auto line = lines_.Next(true)) {
             Cursor cursor{*line};
             if (cursor.AtEnd()) {
                 continue;
