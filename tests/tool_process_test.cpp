@@ -146,7 +146,8 @@ TEST(ToolProcess, RefusesAPresentListItCannotRead)
     const std::string missing = TempPath("missing.csv");
     const std::pair<std::string, std::string> cases[] = {
         {wrong,
-         wrong + ": not a list of present devices: it has neither an InstanceId nor a PNPDeviceID column\n"},
+         wrong +
+             ":1: not a list of present devices: it has neither an InstanceId nor a PNPDeviceID column\n"},
         {missing, missing + ": cannot be read: No such file or directory\n"},
     };
     for (const auto& [list, message] : cases) {
@@ -225,6 +226,8 @@ TEST(ToolProcess, LongLinesCostNoMoreThanTheirFile)
         {"SIMULATED_REGISTRY", "", 2},                  // a first line of 64 MB is no header
         {"SIMULATED_REGISTRY", "REGEDIT4\n", 0},        // a line regedit passes over
         {"SIMULATED_REGISTRY", "REGEDIT4\n[HKCU\\", 2}, // a key path longer than Windows allows
+        {"SIMULATED_PRESENT", "InstanceId,Name\nROOT\\NET\\0000,", 0},
+        {"SIMULATED_PRESENT", "Name,InstanceId\nx,", 2}, // longer than a device instance ID
     };
     const long baseline = RunTool(nullptr).peakKiB;
     for (const auto& file : files) {
