@@ -94,9 +94,12 @@ class Walk {
         while (*current != 0 && strcasecmp(ValueName(*current).get(), "Current") != 0) {
             ++current;
         }
+        // Its size is looked at before its data is read: what a value declares may be large.
         RawType type = 0;
         std::size_t length = 0;
-        const Owned<char> data(*current != 0 ? Data(*current, type, length) : nullptr);
+        const bool dword = *current != 0 && hivex_value_type(hive_, *current, TypeOut(type), &length) == 0 &&
+                           type == REG_DWORD && length == 4;
+        const Owned<char> data(dword ? Data(*current, type, length) : nullptr);
         if (!data || type != REG_DWORD || length != 4) {
             Fail("not a SYSTEM hive: Select has no DWORD value Current");
         }
