@@ -2,6 +2,7 @@
 
 #include <hivex.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -222,6 +223,12 @@ constexpr std::size_t ValueData = 0x0C;
 // bytes).
 constexpr std::uint32_t BigData = 999'000;
 
+// The data the values of SharedData share: large enough for their sum to be many times the file.
+std::uint32_t SharedSize(std::size_t values)
+{
+    return static_cast<std::uint32_t>(std::min<std::size_t>(BigData, 256 * values));
+}
+
 std::uint32_t Relative(std::size_t cell)
 {
     return static_cast<std::uint32_t>(cell - FirstBin);
@@ -392,7 +399,7 @@ std::string HostileHive(Shape shape, std::size_t size, std::size_t padding)
         }
         break;
     case Shape::SharedData:
-        Set(hostile, "big", BigData);
+        Set(hostile, "big", SharedSize(size));
         for (std::size_t i = 0; i < size; ++i) {
             Set(hostile, Numbered("v", i), 8);
         }
@@ -441,7 +448,7 @@ std::string HostileHive(Shape shape, std::size_t size, std::size_t padding)
     case Shape::SharedData:
         for (std::size_t i = 0; i < size; ++i) {
             const std::size_t value = values.at(Numbered("v", i));
-            Put32(hive, value + ValueSize, BigData);
+            Put32(hive, value + ValueSize, SharedSize(size));
             Put32(hive, value + ValueData, Get32(hive, values.at("big") + ValueData));
         }
         break;

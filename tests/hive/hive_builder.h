@@ -31,8 +31,8 @@ enum class Shape {
     RepeatedSubkey, // `size` levels of keys whose subkey list names one subkey twice
     SharedSubkey,   // two keys' subkey lists name one key
     OwnDescendant,  // a key listed among the subkeys of its own subkey
-    SharedValues,   // two keys whose value lists are one, of `size` values
-    SharedData,     // `size` values whose data is one cell of 999,000 bytes
+    SharedValues,   // `size` keys whose value lists are one list of `size` values
+    SharedData,     // `size` values whose data is one cell of 256 bytes a value, up to 999,000
     SharedSegments, // `size` values of big data whose block lists all name one segment, 64 times
     HugeIndexRoot,  // an index root ("ri") that declares 65,535 leaves in a cell of one
     HugeBlockList,  // big data whose block list declares 65,535 segments in a cell of one
@@ -42,7 +42,7 @@ inline constexpr Shape Shapes[] = {Shape::RepeatedSubkey, Shape::SharedSubkey,  
                                    Shape::SharedValues,   Shape::SharedData,    Shape::SharedSegments,
                                    Shape::HugeIndexRoot,  Shape::HugeBlockList, Shape::CellPastItsBin};
 const char* ShapeName(Shape shape);
-// `padding` bytes of data in one value beside the shape, read before it, to make the file large.
+// `padding` bytes of data in values beside the shape, read before it, to make the file large.
 std::string HostileHive(Shape shape, std::size_t size, std::size_t padding = 0);
 
 } // namespace hive_builder
