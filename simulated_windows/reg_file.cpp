@@ -461,10 +461,7 @@ class Importer {
             cursor.rest.remove_prefix(1);
         } else {
             cursor.rest.remove_prefix(1);
-            name = ReadQuoted(cursor, "value name lacks its closing quote");
-            if (name.size() > MaxValueNameLength) {
-                lines_.Fail("value name longer than 16383 characters: " + Quoted(name));
-            }
+            name = ReadQuoted(cursor, "value name lacks its closing quote", MaxValueNameLength);
         }
         cursor.SkipBlanks();
         if (cursor.rest.empty() || cursor.rest.front() != u'=') {
@@ -524,12 +521,18 @@ class Importer {
 
     // Reads up to the closing quote, resolving the escapes regedit writes: \\ \" and, as Wine
     // writes them, \n and \r. regedit refuses \0; any other escaped character stands for itself.
-    std::u16string ReadQuoted(Cursor& cursor, const char* unterminated)
+    // A value name has at most `limit` characters: one longer is refused before it is read whole.
+    std::u16string ReadQuoted(Cursor& cursor, const char* unterminated,
+                              std::size_t limit = std::u16string::npos)
     {
         std::u16string text;
         while (true) {
             // Plain text up to the next quote or escape goes in whole.
             const std::size_t plain = std::min(cursor.rest.find_first_of(u"\"\\"), cursor.rest.size());
+            if (plain > limit - text.size()) {
+                text.append(cursor.rest.substr(0, std::min<std::size_t>(plain, 32)));
+                lines_.Fail("value name longer than 16383 characters: " + Quoted(text));
+            }
             text.append(cursor.rest.substr(0, plain));
             cursor.rest.remove_prefix(plain);
             if (cursor.rest.empty()) {
@@ -550,6 +553,9 @@ class Importer {
                     lines_.Fail("\"\\0\" cannot stand in a string");
                 }
                 c = c == u'n' ? u'\n' : c == u'r' ? u'\r' : c;
+            }
+            if (text.size() == limit) {
+                lines_.Fail("value name longer than 16383 characters: " + Quoted(text));
             }
             text.push_back(c);
         }
