@@ -90,6 +90,9 @@ class ListReader {
 
     PresentDevices Read()
     {
+        // No ID takes more room than it has in the file: its room is taken once, and only what
+        // the IDs fill of it is ever touched.
+        present_.Reserve(bytes_.size() + 1);
         StartRecord();
         for (std::size_t i = 0; i < units_; ++i) {
             const char16_t c = Unit(i);

@@ -20,6 +20,8 @@ namespace simulated_windows {
 // one block, and found by hashing: a list of many short IDs takes little more than its own size.
 class PresentDevices {
   public:
+    // Room for IDs of `bytes` characters in all, each with a terminator.
+    void Reserve(std::size_t bytes) { ids_.reserve(bytes); }
     // Adds an ID of such characters, upper-cased; false when the list holds 4 GiB of IDs already.
     bool Add(std::string_view upperCaseId);
     // Whether the list holds that upper-cased ID (see InstanceIdKey): 1 or 0, as a set counts.
