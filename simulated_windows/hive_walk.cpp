@@ -145,14 +145,16 @@ class Walk {
     }
 
   private:
-    // The size of the cell in use at `cell`, or 0.
+    // The size of the cell in use at `cell`, or 0 when there is none there within the file. Offsets
+    // are looked at before hivex checks that a cell starts there.
     std::size_t CellSize(std::size_t cell) const
     {
         if (cell > bytes_.size() - 4) {
             return 0;
         }
         const auto declared = static_cast<std::int32_t>(DoubleWord(bytes_, cell));
-        return declared < 0 ? static_cast<std::size_t>(-std::int64_t{declared}) : 0;
+        const auto size = static_cast<std::size_t>(declared < 0 ? -std::int64_t{declared} : 0);
+        return size <= bytes_.size() - cell ? size : 0;
     }
 
     // A cell hivex accepted (it refuses a cell that runs past its bin), checked to hold `fields`
