@@ -96,6 +96,9 @@ ByteOrderMark ReadByteOrderMark(std::string_view bytes)
     if (bytes.substr(0, 2) == "\xFF\xFE") {
         return {ByteOrderMark::Utf16Le, 2};
     }
+    if (bytes.substr(0, 2) == "\xFE\xFF") {
+        return {ByteOrderMark::Utf16Be, 2};
+    }
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         return {ByteOrderMark::Utf8, 3};
     }

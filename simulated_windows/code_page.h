@@ -46,7 +46,7 @@ inline int HexDigit(char16_t c)
 
 // The encoding that a byte-order mark at the start of a file names, and the mark's length in bytes.
 struct ByteOrderMark {
-    enum Encoding { None, Utf16Le, Utf8 } encoding = None;
+    enum Encoding { None, Utf16Le, Utf16Be, Utf8 } encoding = None;
     std::size_t size = 0;
 };
 ByteOrderMark ReadByteOrderMark(std::string_view bytes);

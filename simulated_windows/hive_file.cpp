@@ -1,153 +1,28 @@
 #include "simulated_windows/hive_file.h"
 
 #include "simulated_windows/hive_log.h"
+#include "simulated_windows/hive_walk.h"
 #include "simulated_windows/mapped_file.h"
 #include "simulated_windows/reg_file.h"
-#include "simulated_windows/win32_api.h"
 
 #include <hivex.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <iterator>
 #include <memory>
 #include <strings.h>
 #include <sys/mman.h>
-#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
 namespace simulated_windows {
 namespace {
 
-// hivex hands out malloc'd names, lists and data.
-struct Free {
-    void operator()(void* memory) const { std::free(memory); }
-};
-template <typename T> using Owned = std::unique_ptr<T, Free>;
-
-// A value's type as the hive stores it: any 32-bit number, where hivex's enum names only the
-// types Windows defines. Kept in an integer, never read as the enum.
-using RawType = std::underlying_type_t<hive_type>;
-static_assert(sizeof(RawType) == sizeof(std::uint32_t));
-hive_type* TypeOut(RawType& type)
-{
-    return reinterpret_cast<hive_type*>(&type);
-}
-
 struct HiveClose {
     void operator()(hive_h* hive) const { hivex_close(hive); }
-};
-
-class HiveReader {
-  public:
-    HiveReader(hive_h* hive, const std::string& fileName) : hive_(hive), fileName_(fileName) {}
-
-    [[noreturn]] void Fail(const std::string& reason) const { throw RefusedInput(fileName_, 0, reason); }
-    [[noreturn]] void Damaged(const char* what) const
-    {
-        Fail(std::string("a damaged hive: hivex cannot read ") + what + ": " + std::strerror(errno));
-    }
-
-    hive_node_h Root() const
-    {
-        const hive_node_h root = hivex_root(hive_);
-        if (root == 0) {
-            Damaged("its root key");
-        }
-        return root;
-    }
-
-    // The control set that Select\Current names, checked to be in the hive.
-    std::u16string CurrentControlSet(hive_node_h root) const
-    {
-        errno = 0;
-        const hive_node_h select = hivex_node_get_child(hive_, root, "Select");
-        if (select == 0) {
-            if (errno != 0) {
-                Damaged("its keys");
-            }
-            Fail("not a SYSTEM hive: it has no Select key");
-        }
-        const hive_value_h current = hivex_node_get_value(hive_, select, "Current");
-        RawType type = 0;
-        std::size_t length = 0;
-        Owned<char> data(current != 0 ? hivex_value_value(hive_, current, TypeOut(type), &length) : nullptr);
-        if (!data || type != REG_DWORD || length != 4) {
-            Fail("not a SYSTEM hive: Select has no DWORD value Current");
-        }
-        std::uint32_t number = 0;
-        std::memcpy(&number, data.get(), 4);
-        char name[32];
-        std::snprintf(name, sizeof name, "ControlSet%03u", static_cast<unsigned>(number));
-        if (hivex_node_get_child(hive_, root, name) == 0) {
-            Fail("not a SYSTEM hive: Select\\Current is " + std::to_string(number) +
-                 ", but the hive has no " + name);
-        }
-        return AnsiToUtf16(name);
-    }
-
-    // Copies the hive's keys and values below `into`, level by level: a hive is as deep as its
-    // bytes make it, and Windows refuses keys deeper than MaxKeyDepth below their root key.
-    void CopyTree(hive_node_h from, const std::shared_ptr<RegistryKey>& into, std::size_t depth) const
-    {
-        struct Pending {
-            hive_node_h node;
-            std::shared_ptr<RegistryKey> key;
-            std::size_t depth;
-        };
-        std::vector<Pending> pending{{from, into, depth}};
-        while (!pending.empty()) {
-            const Pending next = std::move(pending.back());
-            pending.pop_back();
-            CopyValues(next.node, *next.key);
-            errno = 0;
-            Owned<hive_node_h> children(hivex_node_children(hive_, next.node));
-            if (!children) {
-                Damaged("the subkeys of a key");
-            }
-            for (const hive_node_h* child = children.get(); *child != 0; ++child) {
-                if (next.depth + 1 > MaxKeyDepth) {
-                    Fail("key nested more than 512 levels deep");
-                }
-                Owned<char> name(hivex_node_name(hive_, *child));
-                if (!name) {
-                    Damaged("the name of a key");
-                }
-                pending.push_back({*child, next.key->CreateSubkey(Utf8ToUtf16(name.get())), next.depth + 1});
-            }
-        }
-    }
-
-  private:
-    void CopyValues(hive_node_h node, RegistryKey& key) const
-    {
-        errno = 0;
-        Owned<hive_value_h> values(hivex_node_values(hive_, node));
-        if (!values) {
-            Damaged("the values of a key");
-        }
-        for (const hive_value_h* value = values.get(); *value != 0; ++value) {
-            Owned<char> name(hivex_value_key(hive_, *value));
-            RawType type = 0;
-            std::size_t length = 0;
-            Owned<char> data(hivex_value_value(hive_, *value, TypeOut(type), &length));
-            if (!name || (!data && length != 0)) {
-                Damaged("a value");
-            }
-            const auto* bytes = reinterpret_cast<const unsigned char*>(data.get());
-            key.SetValue(Utf8ToUtf16(name.get()), type,
-                         bytes != nullptr ? std::span<const unsigned char>(bytes, length)
-                                          : std::span<const unsigned char>());
-        }
-    }
-
-    hive_h* hive_;
-    const std::string& fileName_;
 };
 
 // Merges what `from` holds into `into`, keeping what `into` already has: for a key that a link
@@ -258,12 +133,8 @@ void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::
         throw RefusedInput(fileName, 0,
                            std::string("a damaged hive: hivex cannot open it: ") + std::strerror(errno));
     }
-    const HiveReader reader(hive.get(), fileName);
-    const hive_node_h root = reader.Root();
-    const std::u16string controlSet = reader.CurrentControlSet(root);
-
     const auto system = registry.Root(RootKey::LocalMachine)->CreateSubkey(u"SYSTEM");
-    reader.CopyTree(root, system, 1);
+    const std::u16string controlSet = CopySystemHive(hive.get(), hiveBytes, fileName, system);
     // What earlier files wrote under a CurrentControlSet that was not yet a link joins the control
     // set in use, below what the hive holds.
     const auto target = system->FindSubkey(controlSet);

@@ -16,14 +16,14 @@ bool IsHive(std::string_view fileBytes);
 
 // Mounts a SYSTEM hive where Windows mounts it, at HKEY_LOCAL_MACHINE\SYSTEM, over what is there,
 // and links CurrentControlSet to the control set that Select\Current names, as Windows does at
-// boot. A dirty hive (one whose last write was not finished) is first recovered with the
-// transaction logs beside the file at `path`, NAME.LOG1 and NAME.LOG2 (see hive_log.h); without
-// logs to apply it is read as it stands, and the warning to give is returned ("" for none). An empty path
-// means the hive exists only as `fileBytes`, with no logs. The hive is read from `fileBytes` alone:
-// the file is never opened again. Throws RefusedInput ("<file>: <reason>") for a damaged hive, one
-// that is not a SYSTEM hive, or a log that is not a log; the registry may then hold part of it, so
-// callers import into a registry of their own, as for .reg files. `progress` hears how much of
-// `fileBytes` is read for good.
+// boot; a CurrentControlSet key stored in the hive is shadowed by that link, as on Windows. A dirty hive (one
+// whose last write was not finished) is first recovered with the transaction logs beside the file at `path`,
+// NAME.LOG1 and NAME.LOG2 (see hive_log.h); without logs to apply it is read as it stands, and the warning to
+// give is returned ("" for none). An empty path means the hive exists only as `fileBytes`, with no logs. The
+// hive is read from `fileBytes` alone: the file is never opened again. Throws RefusedInput ("<file>:
+// <reason>") for a damaged hive, one that is not a SYSTEM hive, or a log that is not a log; the registry may
+// then hold part of it, so callers import into a registry of their own, as for .reg files. `progress` hears
+// how much of `fileBytes` is read for good.
 [[nodiscard]] std::string ImportSystemHive(Registry& registry, std::string_view fileBytes,
                                            const std::string& fileName, const std::string& path,
                                            const ImportProgress& progress = {});

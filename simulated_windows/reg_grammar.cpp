@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 namespace simulated_windows {
@@ -64,13 +65,24 @@ void Append(Bytes& out, std::u16string_view units)
 }
 
 // Reads up to the closing quote, resolving the escapes regedit writes: \\ \" and, as Wine writes
-// them, \n and \r. regedit refuses \0; any other escaped character stands for itself.
+// them, \n and \r. regedit refuses \0; any other escaped character stands for itself. A value's
+// name has at most MaxValueNameLength characters: a longer one is refused before it is read whole.
 template <class Text>
 void ReadQuoted(const RegFileCursor& cursor, LineRest& text, Text& into, const char* unterminated)
 {
+    constexpr bool isName = std::is_same_v<Text, std::u16string>;
+    const auto tooLong = [&](std::u16string_view more) {
+        if constexpr (isName) {
+            cursor.Fail("value name longer than 16383 characters: " +
+                        QuotedText(into + std::u16string(more)));
+        }
+    };
     while (true) {
         // Plain text up to the next quote or escape goes in whole.
         const std::size_t plain = std::min(text.rest.find_first_of(u"\"\\"), text.rest.size());
+        if (isName && plain > MaxValueNameLength - into.size()) {
+            tooLong(text.rest.substr(0, std::min<std::size_t>(plain, 32)));
+        }
         Append(into, text.rest.substr(0, plain));
         text.rest.remove_prefix(plain);
         if (text.rest.empty()) {
@@ -91,6 +103,9 @@ void ReadQuoted(const RegFileCursor& cursor, LineRest& text, Text& into, const c
                 cursor.Fail("\"\\0\" cannot stand in a string");
             }
             c = c == u'n' ? u'\n' : c == u'r' ? u'\r' : c;
+        }
+        if (isName && into.size() == MaxValueNameLength) {
+            tooLong({});
         }
         Append(into, std::u16string_view(&c, 1));
     }
@@ -247,20 +262,26 @@ RegFileCursor::RegFileCursor(std::string_view fileBytes, std::string fileName, I
     }
 }
 
-std::optional<std::u16string_view> RegFileCursor::NextLine()
+std::optional<std::u16string_view> RegFileCursor::NextLine(bool hexData)
 {
+    if (cut_) {
+        // The rest of the last line, which the importer had no use for.
+        bool nul = false;
+        position_ = FindLineEnd(position_, Units(), nul, true);
+        if (lineNumber_ > 1 && nul) {
+            Fail("NUL character in the text");
+        }
+        cut_ = false;
+        position_ = PastLineEnd(position_);
+    }
     if (position_ >= Units()) {
         return std::nullopt;
     }
-    ReportProgress();
+    GiveBack(position_);
     bool nul = false;
-    const std::size_t end = Decode(position_, nul);
-    position_ = end;
-    if (end < Units()) {
-        ++position_;
-        if (Unit(end) == u'\r' && position_ < Units() && Unit(position_) == u'\n') {
-            ++position_;
-        }
+    position_ = Decode(position_, hexData, nul);
+    if (!cut_) {
+        position_ = PastLineEnd(position_);
     }
     ++lineNumber_;
     // The first line is the header, which a NUL can only spoil; text holds none.
@@ -270,12 +291,10 @@ std::optional<std::u16string_view> RegFileCursor::NextLine()
     return std::u16string_view(line_);
 }
 
-// A continuation onto anything but hex data is the fault of the line that continued; at the end of
-// the file regedit keeps the bytes read so far.
 std::u16string_view RegFileCursor::ContinuedLine()
 {
     const unsigned continued = lineNumber_;
-    while (const auto line = NextLine()) {
+    while (const auto line = NextLine(true)) {
         LineRest text{*line};
         if (text.AtEnd()) {
             continue;
@@ -293,12 +312,12 @@ void RegFileCursor::Fail(unsigned line, const std::string& reason) const
     throw RefusedInput(fileName_, line, reason);
 }
 
-// Tells the caller, every so often, how much of the file lies behind the cursor.
-void RegFileCursor::ReportProgress()
+// Tells the caller, every so often, how much of the file lies behind the cursor for good.
+void RegFileCursor::GiveBack(std::size_t position)
 {
     const std::size_t every = std::size_t{16} << 20;
-    const std::size_t done = markBytes_ + (utf16_ ? 2 * position_ : position_);
-    if (progress_ && done - reported_ >= every) {
+    const std::size_t done = markBytes_ + (utf16_ ? 2 * position : position);
+    if (progress_ && done >= reported_ + every) {
         progress_(done);
         reported_ = done;
     }
@@ -313,32 +332,111 @@ char16_t RegFileCursor::Unit(std::size_t i) const
                                  (static_cast<unsigned char>(bytes_[2 * i + 1]) << 8));
 }
 
-// Decodes the line that starts at `from` into line_ and returns where it ends; `nul` tells whether
-// the line holds a NUL.
-std::size_t RegFileCursor::Decode(std::size_t from, bool& nul)
+std::size_t RegFileCursor::PastLineEnd(std::size_t end) const
 {
-    if (!utf16_) {
-        const std::size_t end = std::min(bytes_.find_first_of("\r\n", from), bytes_.size());
-        const std::string_view text = bytes_.substr(from, end - from);
-        nul = text.find('\0') != std::string_view::npos;
-        line_ = AnsiToUtf16(text);
+    if (end >= Units()) {
         return end;
     }
-    // The file's UTF-16LE is the host's own char16_t: a line is found and copied as it stands.
-    static_assert(std::endian::native == std::endian::little);
-    const char* units = bytes_.data();
-    std::size_t end = from;
-    for (const std::size_t count = Units(); end < count; ++end) {
-        char16_t unit = 0;
-        std::memcpy(&unit, units + 2 * end, 2);
-        if (unit == u'\r' || unit == u'\n') {
-            break;
-        }
-        nul = nul || unit == u'\0';
+    return Unit(end) == u'\r' && end + 1 < Units() && Unit(end + 1) == u'\n' ? end + 2 : end + 1;
+}
+
+// How much of the line at `from` the importer can use, told by its first characters; `mark` when
+// a line cut short ends in a NUL, which no line holds, so that the importer refuses what it would
+// have refused whole.
+std::size_t RegFileCursor::DecodeLimit(std::size_t from, bool hexData, bool& mark) const
+{
+    mark = true;
+    if (lineNumber_ == 0) {
+        return HeaderLimit;
     }
-    line_.resize(end - from);
-    std::memcpy(line_.data(), units + 2 * from, 2 * (end - from));
-    return end;
+    std::size_t first = from;
+    while (first < Units() && IsBlank(Unit(first))) {
+        ++first;
+    }
+    const char16_t c = first < Units() ? Unit(first) : u'\n';
+    if (c == u'[') {
+        return first - from + KeyLineLimit;
+    }
+    mark = false;
+    if (c == u'@' || c == u'"' || (hexData && HexDigit(c) >= 0)) {
+        return std::u16string::npos;
+    }
+    return c == u'\r' || c == u'\n' ? 0 : first - from + 1;
+}
+
+// Decodes the line at `from`, as far as the importer can use it, into line_, and returns where the
+// decoding stopped: the line's end, or where it was cut short (cut_). `nul` tells whether the part
+// read holds a NUL. A whole line is found first, so that its room is taken once: it never costs
+// more than its UTF-16 and the pages of it still to decode.
+std::size_t RegFileCursor::Decode(std::size_t from, bool hexData, bool& nul)
+{
+    bool mark = false;
+    const std::size_t limit = DecodeLimit(from, hexData, mark);
+    const std::size_t stop = limit >= Units() - from ? Units() : from + limit + 1;
+    const std::size_t end = FindLineEnd(from, stop, nul, false);
+    cut_ = end - from > limit;
+    const std::size_t to = cut_ ? from + limit : end;
+    if (line_.capacity() > 2 * (to - from) + Chunk) {
+        std::u16string().swap(line_); // a long line's room goes with it
+    }
+    line_.clear();
+    line_.reserve(to - from + 1);
+    for (std::size_t at = from; at < to;) {
+        const std::size_t next = std::min(to, at + Chunk);
+        Append(at, next);
+        at = next;
+        GiveBack(at);
+    }
+    if (cut_ && mark) {
+        if (lineNumber_ > 0 && line_.find(u']') == std::u16string::npos) {
+            Fail(lineNumber_ + 1,
+                 "key path longer than Windows allows (512 names of at most 255 characters)");
+        }
+        line_.push_back(u'\0');
+    }
+    return to;
+}
+
+// The first line end in [from, stop), or stop; `giveBack` what lies behind on the way.
+std::size_t RegFileCursor::FindLineEnd(std::size_t from, std::size_t stop, bool& nul, bool giveBack)
+{
+    for (std::size_t at = from; at < stop;) {
+        const std::size_t next = std::min(stop, at + Chunk);
+        if (!utf16_) {
+            const std::string_view text = bytes_.substr(at, next - at);
+            const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
+            nul = nul || text.substr(0, end).find('\0') != std::string_view::npos;
+            if (end < text.size()) {
+                return at + end;
+            }
+        } else {
+            for (; at < next; ++at) {
+                const char16_t unit = Unit(at);
+                if (unit == u'\r' || unit == u'\n') {
+                    return at;
+                }
+                nul = nul || unit == u'\0';
+            }
+        }
+        at = next;
+        if (giveBack) {
+            GiveBack(at);
+        }
+    }
+    return stop;
+}
+
+void RegFileCursor::Append(std::size_t from, std::size_t to)
+{
+    if (!utf16_) {
+        line_ += AnsiToUtf16(bytes_.substr(from, to - from));
+        return;
+    }
+    // The file's UTF-16LE is the host's own char16_t: it is copied as it stands.
+    static_assert(std::endian::native == std::endian::little);
+    const std::size_t size = line_.size();
+    line_.resize(size + (to - from));
+    std::memcpy(line_.data() + size, bytes_.data() + 2 * from, 2 * (to - from));
 }
 
 unsigned RegFileCursor::LastLineNumber() const

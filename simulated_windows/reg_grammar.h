@@ -21,15 +21,22 @@ using ImportProgress = std::function<void(std::size_t bytesDone)>;
 
 // The file's lines, in order, with the file's name and the line number every fault names. A file
 // is UTF-16LE behind a byte-order mark, else 8-bit text in the ANSI code page; lines end in CRLF,
-// LF or CR. Only the current line is ever decoded, so a large export is not held twice.
+// LF or CR. Only the current line is ever decoded, so a large export is not held twice, and only
+// as much of it as the importer can use, so that a long line costs at most its own UTF-16: a first
+// line of more than HeaderLimit characters is no header; a key line is read no further than the
+// longest key path Windows allows; and a line regedit passes over (one that begins with anything
+// but "[", "@" or a quote, comments among them, unless it carries hex data on) no further than its
+// first character. The file's pages behind the cursor are given back every so often, within a long
+// line too.
 class RegFileCursor {
   public:
     // Refuses an empty file and UTF-16 text that stops halfway through a character.
     RegFileCursor(std::string_view fileBytes, std::string fileName, ImportProgress progress = {});
 
-    // The next line without its line end, or nullopt at the end of the file. The view lasts until
-    // the cursor moves on. Refuses a NUL anywhere after the first line.
-    std::optional<std::u16string_view> NextLine();
+    // The next line without its line end, or nullopt at the end of the file; `hexData` when the
+    // line may carry hex data on from a line continuation. The view lasts until the cursor moves
+    // on. Refuses a NUL anywhere after the first line.
+    std::optional<std::u16string_view> NextLine(bool hexData = false);
     // The line that a line ending in a continuation ("\") carries on to: the next one that is not
     // blank or a comment, from its first hex digit, or an empty view at the end of the file.
     // Refuses, at the continued line, a continuation onto anything but hex data.
@@ -40,10 +47,20 @@ class RegFileCursor {
     [[noreturn]] void Fail(unsigned line, const std::string& reason) const;
 
   private:
+    // Longer than any header with its blanks.
+    static constexpr std::size_t HeaderLimit = 4096;
+    // "[-HKEY_CURRENT_CONFIG", then 512 names of at most 255 characters, each after a backslash, and "]".
+    static constexpr std::size_t KeyLineLimit = 2 + 19 + MaxKeyDepth * (1 + MaxKeyNameLength) + 1;
+    static constexpr std::size_t Chunk = std::size_t{1} << 20; // units of a long line at a time
+
     std::size_t Units() const { return utf16_ ? bytes_.size() / 2 : bytes_.size(); }
     char16_t Unit(std::size_t i) const;
-    void ReportProgress();
-    std::size_t Decode(std::size_t from, bool& nul);
+    void GiveBack(std::size_t position);
+    std::size_t PastLineEnd(std::size_t end) const;
+    std::size_t DecodeLimit(std::size_t from, bool hexData, bool& mark) const;
+    std::size_t Decode(std::size_t from, bool hexData, bool& nul);
+    std::size_t FindLineEnd(std::size_t from, std::size_t stop, bool& nul, bool giveBack);
+    void Append(std::size_t from, std::size_t to);
     unsigned LastLineNumber() const;
 
     std::string fileName_;
@@ -52,6 +69,7 @@ class RegFileCursor {
     ImportProgress progress_;
     std::size_t reported_ = 0;
     bool utf16_ = false;
+    bool cut_ = false;         // whether the last line was cut short, its rest still to pass over
     std::size_t position_ = 0; // in code units of the file's encoding
     unsigned lineNumber_ = 0;
     std::u16string line_;

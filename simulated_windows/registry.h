@@ -102,10 +102,11 @@ class RegistryKey {
     std::shared_ptr<RegistryKey> link_; // the key a link leads to; null for a key of its own
 };
 
-// Windows refuses keys nested deeper than this below their root key, and longer key names
-// (registry element size limits).
+// Windows refuses keys nested deeper than this below their root key, and longer key and value
+// names (registry element size limits).
 inline constexpr std::size_t MaxKeyDepth = 512;
 inline constexpr std::size_t MaxKeyNameLength = 255;
+inline constexpr std::size_t MaxValueNameLength = 16383;
 
 // Splits a path at its backslashes. A path is invalid (`valid` false) when it
 // begins with a backslash or has an empty name inside; backslashes after the last name are

@@ -30,6 +30,14 @@ std::string WriteBytes(const std::string& name, const std::string& bytes)
     return path;
 }
 
+using hive_builder::Shape;
+
+std::string Hostile(Shape shape, std::size_t size)
+{
+    return WriteBytes(std::string(hive_builder::ShapeName(shape)) + ".hiv",
+                      hive_builder::HostileHive(shape, size));
+}
+
 // A machine of .reg sections, imported the way the platform imports files.
 sim::Registry ImportedRegistry(std::initializer_list<std::string> sections)
 {
@@ -53,13 +61,17 @@ std::string ReportOf(const std::string& name)
            "\nGetRegistryStringValue(): DeviceName: " + name + "\nTaldric Name: " + name + "\n";
 }
 
-// A hive whose ControlSet001 holds "old" and ControlSet002, which Select\Current names, "new".
+// A hive whose ControlSet001 holds "old" and ControlSet002, which Select\Current names, "new",
+// beside a stored CurrentControlSet key that the link Windows makes at boot shadows.
 std::string TwoControlSets()
 {
-    const std::string path = TempPath("two.hiv");
-    hive_builder::WriteSystemHive(
-        path, ImportedRegistry({Adapter("ControlSet001", "old"), Adapter("CurrentControlSet", "new")}), 2);
-    return path;
+    std::string hive = hive_builder::SystemHive(
+        ImportedRegistry({Adapter("ControlSet001", "old"), Adapter("CurrentControlSet", "new"),
+                          "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\StoredControlSet1\\Enum\\ROOT\\NET\\0000]\n"
+                          "\"LocationInformation\"=\"stale\"\n"}),
+        2);
+    hive_builder::RenameKey(hive, "StoredControlSet1", "CurrentControlSet");
+    return WriteBytes("two.hiv", hive);
 }
 
 TEST(Hives, CurrentControlSetLeadsToTheControlSetSelectNames)
@@ -120,6 +132,18 @@ TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
         {WriteBytes("cell.hiv", badCell), "a damaged hive: hivex cannot read its keys: Bad address"},
         {WriteBytes("empty.hiv", hive_builder::EmptyHive()), "not a SYSTEM hive: it has no Select key"},
         {selectSeven, "not a SYSTEM hive: Select\\Current is 7, but the hive has no ControlSet007"},
+        // Built by hand: read naively, the first takes 2^40 steps, the others many times the file.
+        {Hostile(Shape::RepeatedSubkey, 40), "a damaged hive: a key is reached twice through subkey lists"},
+        {Hostile(Shape::SharedSubkey, 0), "a damaged hive: a key is reached twice through subkey lists"},
+        {Hostile(Shape::OwnDescendant, 0), "a damaged hive: a key is reached twice through subkey lists"},
+        {Hostile(Shape::SharedValues, 2), "a damaged hive: a value is reached twice through value lists"},
+        {Hostile(Shape::SharedData, 2), "a damaged hive: two values share their data"},
+        {Hostile(Shape::SharedSegments, 2),
+         "a damaged hive: its values hold more data than the file has bytes (32768)"},
+        {Hostile(Shape::HugeIndexRoot, 0),
+         "a damaged hive: a list declares more entries than its cell holds"},
+        {Hostile(Shape::HugeBlockList, 1),
+         "a damaged hive: a list declares more entries than its cell holds"},
     };
     for (const auto& [path, reason] : cases) {
         SCOPED_TRACE(path);

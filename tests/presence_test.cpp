@@ -33,13 +33,13 @@ std::string Utf8WithMark(const std::string& text)
     return "\xEF\xBB\xBF" + text;
 }
 
-// UTF-16LE with its mark, lines ended as given.
-std::string Utf16WithMark(const std::string& ascii)
+// UTF-16 with a mark (little- or big-endian) or without one, lines ended as given.
+std::string Utf16(const std::string& ascii, const char* mark = "\xFF\xFE", bool bigEndian = false)
 {
-    std::string bytes = "\xFF\xFE";
+    std::string bytes = mark;
     for (const char c : ascii) {
-        bytes += c;
-        bytes += '\0';
+        bytes += bigEndian ? '\0' : c;
+        bytes += bigEndian ? c : '\0';
     }
     return bytes;
 }
@@ -67,7 +67,14 @@ TEST_F(Presence, OnlyListedAdaptersArePresent)
                       "cimv2/Win32_PnPEntity\r\n\"Class\",\"InstanceId\",\"Name\"\r\n"
                       "\"Net\",\"" +
                       lower + "\",\"Adapter, \"\"first\"\"\"\r\n")},
-        {"wmic, UTF-16", Utf16WithMark("\r\r\nNode,PNPDeviceID\r\r\nMACHINE," + PresentId + "\r\r\n")},
+        {"wmic, UTF-16", Utf16("\r\r\nNode,PNPDeviceID\r\r\nMACHINE," + PresentId + "\r\r\n")},
+        {"UTF-16 big-endian", Utf16("InstanceId\n" + PresentId + "\n", "\xFE\xFF", true)},
+        {"UTF-16 without a mark", Utf16("InstanceId\n" + PresentId + "\n", "")},
+        {"a field holding a line break",
+         "\"Name\",\"InstanceId\"\r\n\"Adapter,\r\nsecond line\",\"" + PresentId + "\"\r\n"},
+        {"blank lines before #TYPE, blanks around the ID",
+         "\r\n \r\n#TYPE Microsoft.Management.Infrastructure.CimInstance\r\n\"InstanceId\"\r\n\" " +
+             PresentId + "\t\"\r\n"},
     };
     for (const auto& [shape, list] : lists) {
         SCOPED_TRACE(shape);
@@ -98,11 +105,20 @@ TEST_F(Presence, WithoutThePresentFlagEveryDeviceIsListed)
 TEST_F(Presence, AListWithoutItsColumnIsRefused)
 {
     const std::pair<std::string, std::string> lists[] = {
-        {"\"Class\",\"Name\"\r\n\"Net\",\"Adapter\"\r\n",
-         "present.csv: not a list of present devices: it has neither an InstanceId nor a PNPDeviceID column"},
+        {"\r\n\"Class\",\"Name\"\r\n\"Net\",\"Adapter\"\r\n",
+         "present.csv:2: not a list of present devices: it has neither an InstanceId nor a PNPDeviceID "
+         "column"},
         {"", "present.csv: not a list of present devices: it is empty"},
+        // Device instance IDs are fewer than 200 (MAX_DEVICE_ID_LEN) characters from '!' to DEL, no comma.
+        {"InstanceId\nROOT\\NET\\0000\n" + std::string(200, 'I') + "\n",
+         "present.csv:3: not a device instance ID: longer than 199 characters"},
+        {"InstanceId\nROOT\\NET 1\\0000\n",
+         "present.csv:2: not a device instance ID: it holds a blank, a comma or a character beyond ASCII"},
+        {"Name,InstanceId\nA,\"ROOT\\NET\\0000\nB,C\n",
+         "present.csv:2: a quoted field lacks its closing quote"},
     };
     for (const auto& [list, message] : lists) {
+        SCOPED_TRACE(message);
         try {
             sim::LoadPresentDevices(list, "present.csv");
             ADD_FAILURE() << "accepted";

@@ -255,6 +255,11 @@ TEST(RegFile, MalformedFilesAreRefusedWholeWithFileAndLine)
         {v5 + key + "\"v\"=\"a\0b\"\n"s, "m.reg:3: NUL character in the text"},
         {v5 + "[HKEY_CURRENT_USER\\" + std::string(256, 'k') + "]\n",
          "m.reg:2: key name longer than 255 characters: \"kkkkkkkkkkkkkkkkkkkkkkkk...\""},
+        // Read no further than the longest key path there can be.
+        {v5 + "[HKEY_CURRENT_USER\\" + std::string(200000, 'k') + "]\n",
+         "m.reg:2: key path longer than Windows allows (512 names of at most 255 characters)"},
+        {v5 + key + "\"" + std::string(16384, 'n') + "\"=\"x\"\n",
+         "m.reg:3: value name longer than 16383 characters: \"nnnnnnnnnnnnnnnnnnnnnnnn...\""},
         // Cut short in the middle of a line.
         {v5 + key + "\"v\"=\"trunc", "m.reg:3: string lacks its closing quote"},
         {v5 + "[HKEY_LOCAL_MACH", "m.reg:2: key name lacks its closing \"]\""},

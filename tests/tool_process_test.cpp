@@ -22,6 +22,7 @@ struct ToolRun {
     std::string out;
     std::string err;
     int status = -1;
+    long peakKiB = 0; // the process's peak resident memory
 };
 
 std::string Slurp(const std::string& path)
@@ -73,8 +74,10 @@ ToolRun RunTool(const char* registry, std::vector<std::string> args = {}, rlim_t
         _exit(127);
     }
     int status = 0;
-    waitpid(child, &status, 0);
-    ToolRun run{Slurp(outPath), Slurp(errPath), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    struct rusage usage {};
+    wait4(child, &status, 0, &usage);
+    ToolRun run{Slurp(outPath), Slurp(errPath), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                usage.ru_maxrss};
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
     return run;
@@ -157,7 +160,8 @@ TEST(ToolProcess, RefusesAPresentListItCannotRead)
     const std::string missing = TempPath("missing.csv");
     const std::pair<std::string, std::string> cases[] = {
         {wrong,
-         wrong + ": not a list of present devices: it has neither an InstanceId nor a PNPDeviceID column\n"},
+         wrong +
+             ":1: not a list of present devices: it has neither an InstanceId nor a PNPDeviceID column\n"},
         {missing, missing + ": cannot be read: No such file or directory\n"},
         {"", "SIMULATED_PRESENT: names no file\n"},
     };
@@ -237,5 +241,45 @@ TEST(ToolProcess, RefusesWhatItRunsOutOfMemoryLoading)
     }
 }
 #endif
+
+// However long a line, loading takes no more memory than 1.5 times its file: the loaders read of a
+// line what they can use, and refuse as soon as they can what Windows never writes. (The test
+// process stays small: a child's peak counts what it shared with its parent before exec.)
+TEST(ToolProcess, LongLinesCostNoMoreThanTheirFile)
+{
+    const std::size_t chunk = 1 << 20;
+    const std::size_t chunks = 64;
+    const struct {
+        const char* setting;
+        const char* head;
+        int status;
+    } files[] = {
+        {"SIMULATED_REGISTRY", "", 2},                  // a first line of 64 MB is no header
+        {"SIMULATED_REGISTRY", "REGEDIT4\n", 0},        // a line regedit passes over
+        {"SIMULATED_REGISTRY", "REGEDIT4\n[HKCU\\", 2}, // a key path longer than Windows allows
+        {"SIMULATED_PRESENT", "InstanceId,Name\nROOT\\NET\\0000,", 0},
+        {"SIMULATED_PRESENT", "Name,InstanceId\nx,", 2}, // longer than a device instance ID
+    };
+    const long baseline = RunTool(nullptr).peakKiB;
+    for (const auto& file : files) {
+        SCOPED_TRACE(std::string(file.setting) + " " + file.head);
+        const std::string path = TempPath("long");
+        {
+            std::ofstream out(path, std::ios::binary);
+            out << file.head;
+            const std::string line(chunk, 'x');
+            for (std::size_t i = 0; i < chunks; ++i) {
+                out << line;
+            }
+        }
+        setenv(file.setting, path.c_str(), 1);
+        const ToolRun run = RunTool(std::getenv("SIMULATED_REGISTRY"));
+        unsetenv(file.setting);
+        EXPECT_EQ(run.status, file.status) << run.err;
+        EXPECT_LE(static_cast<double>(run.peakKiB - baseline) * 1024,
+                  1.5 * static_cast<double>(chunk * chunks));
+        std::remove(path.c_str());
+    }
+}
 
 } // namespace

@@ -2,12 +2,17 @@
 
 #include <hivex.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
+#include <unistd.h>
 #include <vector>
 
 namespace sim = simulated_windows;
@@ -20,6 +25,13 @@ void Put32(std::string& bytes, std::size_t at, std::uint32_t value)
     for (int i = 0; i < 4; ++i) {
         bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     }
+}
+
+std::uint32_t Get32(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    std::memcpy(&value, &bytes[at], 4);
+    return value;
 }
 
 void Put16(std::string& bytes, std::size_t at, std::uint16_t value)
@@ -191,6 +203,307 @@ void WriteSystemHive(const std::string& path, const sim::Registry& machine, std:
     if (hivex_commit(hive.get(), path.c_str(), 0) != 0) {
         Fail("writing the hive");
     }
+}
+
+} // namespace hive_builder
+
+namespace hive_builder {
+namespace {
+
+// The regf layout, as hive_walk.cpp reads it: cells named by their offset from the first bin, at
+// 0x1000 in the file; offsets within a cell from its size field.
+constexpr std::size_t FirstBin = 0x1000;
+constexpr std::size_t KeySubkeyList = 0x20;
+constexpr std::size_t KeyValueCount = 0x28;
+constexpr std::size_t KeyValueList = 0x2C;
+constexpr std::size_t KeyName = 0x50;
+constexpr std::size_t ValueSize = 0x08;
+constexpr std::size_t ValueData = 0x0C;
+// About the largest data hivex writes in one cell (it allocates no cell of more than 1,000,000
+// bytes).
+constexpr std::uint32_t BigData = 999'000;
+
+// The data the values of SharedData share: large enough for their sum to be many times the file.
+std::uint32_t SharedSize(std::size_t values)
+{
+    return static_cast<std::uint32_t>(std::min<std::size_t>(BigData, 256 * values));
+}
+
+std::uint32_t Relative(std::size_t cell)
+{
+    return static_cast<std::uint32_t>(cell - FirstBin);
+}
+
+// Where a hive's cells are, found with hivex over a copy of its bytes.
+class Cells {
+  public:
+    explicit Cells(const std::string& bytes)
+    {
+        char path[] = "/tmp/hive_builder_XXXXXX";
+        const int fd = mkstemp(path);
+        if (fd < 0) {
+            Fail("making a file for the hive");
+        }
+        close(fd);
+        path_ = path;
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes;
+        hive_.reset(hivex_open(path_.c_str(), 0));
+        if (!hive_) {
+            Fail("opening the hive");
+        }
+    }
+    ~Cells() { std::remove(path_.c_str()); }
+    Cells(const Cells&) = delete;
+    Cells& operator=(const Cells&) = delete;
+
+    // The key at `path` below the root ("ControlSet001\\Hostile\\a").
+    std::size_t Key(const std::string& path) const
+    {
+        hive_node_h node = hivex_root(hive_.get());
+        std::istringstream names(path);
+        for (std::string name; node != 0 && std::getline(names, name, '\\');) {
+            node = hivex_node_get_child(hive_.get(), node, name.c_str());
+        }
+        if (node == 0) {
+            throw std::runtime_error("hive_builder: no key " + path);
+        }
+        return node;
+    }
+
+    // The values of the key at `keyPath`, by name.
+    std::map<std::string, std::size_t> Values(const std::string& keyPath) const
+    {
+        std::map<std::string, std::size_t> named;
+        const std::unique_ptr<hive_value_h, decltype(&std::free)> values(
+            hivex_node_values(hive_.get(), Key(keyPath)), &std::free);
+        for (const hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
+            const std::unique_ptr<char, decltype(&std::free)> name(hivex_value_key(hive_.get(), *value),
+                                                                   &std::free);
+            named.emplace(name ? name.get() : "", *value);
+        }
+        return named;
+    }
+
+  private:
+    std::string path_;
+    std::unique_ptr<hive_h, HiveClose> hive_;
+};
+
+std::size_t DataCell(const std::string& hive, std::size_t value)
+{
+    return FirstBin + Get32(hive, value + ValueData);
+}
+
+// Makes the entry of `parent`'s subkey list (a leaf, as hivex writes them) that names `from` name
+// `to` instead.
+void Redirect(std::string& hive, std::size_t parent, std::size_t from, std::size_t to)
+{
+    const std::size_t list = FirstBin + Get32(hive, parent + KeySubkeyList);
+    const std::size_t stride = hive.compare(list + 4, 2, "li") == 0 ? 4 : 8;
+    for (std::size_t i = 0; i < Get32(hive, list + 4) >> 16; ++i) {
+        if (Get32(hive, list + 8 + stride * i) == Relative(from)) {
+            Put32(hive, list + 8 + stride * i, Relative(to));
+            return;
+        }
+    }
+    throw std::runtime_error("hive_builder: the subkey list does not name that key");
+}
+
+// A key below HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Hostile.
+std::shared_ptr<sim::RegistryKey> Add(sim::Registry& machine, const std::string& path)
+{
+    std::u16string wide = u"SYSTEM\\CurrentControlSet\\Hostile";
+    for (const char c : path.empty() ? path : "\\" + path) {
+        wide += static_cast<char16_t>(c);
+    }
+    return sim::CreateKey(machine.Root(sim::RootKey::LocalMachine), sim::SplitKeyPath(wide));
+}
+
+void Set(const std::shared_ptr<sim::RegistryKey>& key, const std::string& name, std::size_t size,
+         std::uint32_t type = 3)
+{
+    const std::vector<unsigned char> data(size, 0x5A);
+    key->SetValue(std::u16string(name.begin(), name.end()), type, data);
+}
+
+std::string Numbered(const char* prefix, std::size_t i)
+{
+    return prefix + std::to_string(i);
+}
+
+} // namespace
+
+std::string SystemHive(const sim::Registry& machine, std::uint32_t controlSet)
+{
+    char path[] = "/tmp/hive_builder_XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        Fail("making a file for the hive");
+    }
+    close(fd);
+    WriteSystemHive(path, machine, controlSet);
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    std::remove(path);
+    return bytes.str();
+}
+
+void RenameKey(std::string& hive, const std::string& path, const std::string& name)
+{
+    const std::size_t key = Cells(hive).Key(path);
+    if ((Get32(hive, key + 0x4C) & 0xFFFF) != name.size()) {
+        throw std::runtime_error("hive_builder: a new name must be as long as the old one");
+    }
+    hive.replace(key + KeyName, name.size(), name);
+}
+
+const char* ShapeName(Shape shape)
+{
+    static const char* const names[] = {"RepeatedSubkey", "SharedSubkey",  "OwnDescendant",
+                                        "SharedValues",   "SharedData",    "SharedSegments",
+                                        "HugeIndexRoot",  "HugeBlockList", "CellPastItsBin"};
+    return names[static_cast<int>(shape)];
+}
+
+std::string HostileHive(Shape shape, std::size_t size, std::size_t padding)
+{
+    sim::Registry machine;
+    const auto hostile = Add(machine, "");
+    // Read before the shape: the walk takes the root's subkeys last to first.
+    const auto pad =
+        sim::CreateKey(machine.Root(sim::RootKey::LocalMachine), sim::SplitKeyPath(u"SYSTEM\\Padding"));
+    const std::size_t piece = BigData;
+    for (std::size_t done = 0, i = 0; done < padding; done += piece, ++i) {
+        Set(pad, Numbered("p", i), std::min(piece, padding - done));
+    }
+    const std::string base = "ControlSet001\\Hostile";
+    std::string level;
+    switch (shape) {
+    case Shape::RepeatedSubkey:
+        for (std::size_t i = 0; i < size; ++i, level += "a\\") {
+            Add(machine, level + "a");
+            Add(machine, level + "b");
+        }
+        break;
+    case Shape::SharedSubkey:
+        Set(Add(machine, "p\\x"), "v", 8);
+        Add(machine, "q\\y");
+        break;
+    case Shape::OwnDescendant:
+        Add(machine, "k\\c\\d");
+        break;
+    case Shape::SharedValues:
+        for (std::size_t i = 0; i < size; ++i) {
+            Set(Add(machine, "p"), Numbered("v", i), 4, 4);
+            Set(Add(machine, Numbered("q", i)), "v", 4, 4);
+        }
+        break;
+    case Shape::SharedData:
+        Set(hostile, "big", SharedSize(size));
+        for (std::size_t i = 0; i < size; ++i) {
+            Set(hostile, Numbered("v", i), 8);
+        }
+        break;
+    case Shape::SharedSegments:
+    case Shape::HugeBlockList:
+        // Each value's 8 bytes become a big data record, and each list's data its block list: the
+        // lists go last in the key's value list, which is then cut short of them.
+        Set(hostile, "segment", 16344);
+        for (std::size_t i = 0; i < size; ++i) {
+            Set(hostile, Numbered("v", i), 8);
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            Set(hostile, Numbered("list", i), 256);
+        }
+        break;
+    case Shape::HugeIndexRoot:
+        Add(machine, "k\\x\\y");
+        break;
+    case Shape::CellPastItsBin:
+        Set(hostile, "big", 64);
+        break;
+    }
+    std::string hive = SystemHive(machine);
+    const Cells cells(hive);
+    const auto values = cells.Values(base);
+    switch (shape) {
+    case Shape::RepeatedSubkey:
+        for (std::string parent = base; parent.size() < base.size() + 2 * size; parent += "\\a") {
+            Redirect(hive, cells.Key(parent), cells.Key(parent + "\\b"), cells.Key(parent + "\\a"));
+        }
+        break;
+    case Shape::SharedSubkey:
+        Redirect(hive, cells.Key(base + "\\q"), cells.Key(base + "\\q\\y"), cells.Key(base + "\\p\\x"));
+        break;
+    case Shape::OwnDescendant:
+        Redirect(hive, cells.Key(base + "\\k\\c"), cells.Key(base + "\\k\\c\\d"), cells.Key(base + "\\k"));
+        break;
+    case Shape::SharedValues:
+        for (std::size_t i = 0; i < size; ++i) {
+            const std::size_t key = cells.Key(base + "\\" + Numbered("q", i));
+            Put32(hive, key + KeyValueCount, static_cast<std::uint32_t>(size));
+            Put32(hive, key + KeyValueList, Get32(hive, cells.Key(base + "\\p") + KeyValueList));
+        }
+        break;
+    case Shape::SharedData:
+        for (std::size_t i = 0; i < size; ++i) {
+            const std::size_t value = values.at(Numbered("v", i));
+            Put32(hive, value + ValueSize, SharedSize(size));
+            Put32(hive, value + ValueData, Get32(hive, values.at("big") + ValueData));
+        }
+        break;
+    case Shape::SharedSegments:
+    case Shape::HugeBlockList: {
+        const std::size_t segment = DataCell(hive, values.at("segment"));
+        const std::uint16_t count = shape == Shape::SharedSegments ? 64 : 0xFFFF;
+        for (std::size_t i = 0; i < size; ++i) {
+            const std::size_t value = values.at(Numbered("v", i));
+            const std::size_t record = DataCell(hive, value);
+            const std::size_t list = DataCell(hive, values.at(Numbered("list", i)));
+            PutText(hive, record + 4, "db");
+            Put16(hive, record + 6, count);
+            Put32(hive, record + 8, Relative(list));
+            for (std::size_t j = 0; j < 64; ++j) {
+                Put32(hive, list + 4 + 4 * j, Relative(segment));
+            }
+            // What 64 segments hold: hivex takes all but the last 4 bytes of a segment's cell.
+            Put32(hive, value + ValueSize,
+                  64 * (static_cast<std::uint32_t>(-static_cast<std::int32_t>(Get32(hive, segment))) - 8));
+        }
+        Put32(hive, cells.Key(base) + KeyValueCount, static_cast<std::uint32_t>(1 + size));
+        break;
+    }
+    case Shape::HugeIndexRoot: {
+        // k's leaf becomes an index root naming x's leaf: k's one subkey is then y.
+        const std::size_t list = FirstBin + Get32(hive, cells.Key(base + "\\k") + KeySubkeyList);
+        PutText(hive, list + 4, "ri");
+        Put16(hive, list + 6, 0xFFFF);
+        Put32(hive, list + 8, Get32(hive, cells.Key(base + "\\k\\x") + KeySubkeyList));
+        break;
+    }
+    case Shape::CellPastItsBin: {
+        // The free cell that ends the last bin, made a cell in use 16 MiB long, holds the data.
+        std::size_t bin = FirstBin;
+        while (bin + Get32(hive, bin + 8) < hive.size()) {
+            bin += Get32(hive, bin + 8);
+        }
+        std::size_t cell = bin + 0x20;
+        for (std::size_t next = cell; next < bin + Get32(hive, bin + 8);) {
+            cell = next;
+            const auto declared = static_cast<std::int32_t>(Get32(hive, cell));
+            next += static_cast<std::size_t>(declared < 0 ? -declared : declared);
+        }
+        if (static_cast<std::int32_t>(Get32(hive, cell)) < 0) {
+            throw std::runtime_error("hive_builder: the last bin ends in a cell in use");
+        }
+        Put32(hive, cell, static_cast<std::uint32_t>(-(16 << 20)));
+        const std::size_t value = values.at("big");
+        Put32(hive, value + ValueSize, 8'000'000);
+        Put32(hive, value + ValueData, Relative(cell));
+        break;
+    }
+    }
+    return hive;
 }
 
 } // namespace hive_builder

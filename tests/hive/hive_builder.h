@@ -18,4 +18,31 @@ std::string EmptyHive();
 void WriteSystemHive(const std::string& path, const simulated_windows::Registry& machine,
                      std::uint32_t controlSet = 1);
 
+// The bytes of the hive WriteSystemHive writes.
+std::string SystemHive(const simulated_windows::Registry& machine, std::uint32_t controlSet = 1);
+
+// Renames the key at `path` below the hive's root ("ControlSet001\\Enum"), to a name of the same
+// length: for keys no machine holds, such as a stored CurrentControlSet.
+void RenameKey(std::string& hive, const std::string& path, const std::string& name);
+
+// Structures hivex cannot write, made by patching a hive it wrote: each a SYSTEM hive with one
+// adapter-free control set, whose key ControlSet001\Hostile holds the shape.
+enum class Shape {
+    RepeatedSubkey, // `size` levels of keys whose subkey list names one subkey twice
+    SharedSubkey,   // two keys' subkey lists name one key
+    OwnDescendant,  // a key listed among the subkeys of its own subkey
+    SharedValues,   // `size` keys whose value lists are one list of `size` values
+    SharedData,     // `size` values whose data is one cell of 256 bytes a value, up to 999,000
+    SharedSegments, // `size` values of big data whose block lists all name one segment, 64 times
+    HugeIndexRoot,  // an index root ("ri") that declares 65,535 leaves in a cell of one
+    HugeBlockList,  // big data whose block list declares 65,535 segments in a cell of one
+    CellPastItsBin, // a value's data cell that declares 16 MiB, past its bin and the file
+};
+inline constexpr Shape Shapes[] = {Shape::RepeatedSubkey, Shape::SharedSubkey,  Shape::OwnDescendant,
+                                   Shape::SharedValues,   Shape::SharedData,    Shape::SharedSegments,
+                                   Shape::HugeIndexRoot,  Shape::HugeBlockList, Shape::CellPastItsBin};
+const char* ShapeName(Shape shape);
+// `padding` bytes of data in values beside the shape, read before it, to make the file large.
+std::string HostileHive(Shape shape, std::size_t size, std::size_t padding = 0);
+
 } // namespace hive_builder

@@ -3,7 +3,10 @@
 // write that did not finish leaves it, the write that would make it the machine of AFTER.reg in
 // the logs beside it: OUT.hiv.LOG1 and OUT.hiv.LOG2 in the format of Windows 8.1 and later, or
 // OUT.hiv.LOG1 in that of Windows XP to 8. For the hive fuzzer's seeds, and a replay by hand.
+// Or writes the hostile hives of hive_builder.h, one file a shape named after it, as seeds for the
+// hive fuzzer.
 //   make_system_hive OUT.hiv [--control-set N | --dirty AFTER.reg | --dirty-old AFTER.reg] FILE.reg...
+//   make_system_hive --hostile DIR
 #include "hive/hive_builder.h"
 #include "hive/log_builder.h"
 #include "simulated_windows/reg_file.h"
@@ -35,6 +38,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: make_system_hive OUT.hiv [--control-set N | --dirty AFTER.reg | --dirty-old "
                         "AFTER.reg] FILE.reg...\n");
         return 2;
+    }
+    if (std::strcmp(argv[1], "--hostile") == 0) {
+        for (const hive_builder::Shape shape : hive_builder::Shapes) {
+            const std::string path = std::string(argv[2]) + "/" + hive_builder::ShapeName(shape) + ".hiv";
+            std::ofstream(path, std::ios::binary) << hive_builder::HostileHive(shape, 4);
+        }
+        return 0;
     }
     const std::string out = argv[1];
     const std::string option = argc > 4 && std::strncmp(argv[2], "--", 2) == 0 ? argv[2] : "";
