@@ -3,7 +3,7 @@
 // the whole process, which holds nothing else of size). With --hostile, a file refused is timed
 // like one loaded, and "refused" follows the figures; with --present, the file is a presence list.
 //   load_time [--hostile] [--present] FILE
-#include "simulated_windows/mapped_file.h"
+#include "mapped_file.h"
 #include "simulated_windows/simulated_platform.h"
 
 #include <chrono>

@@ -1,8 +1,8 @@
 // The report's cost per adapter as machines grow, and the .reg loader's throughput.
 #include "adapter_report/adapter_report.h"
 #include "large_export.h"
-#include "simulated_windows/machine.h"
-#include "simulated_windows/reg_file.h"
+#include "machine.h"
+#include "reg_file.h"
 #include "simulated_windows/simulated_platform.h"
 
 #include <benchmark/benchmark.h>

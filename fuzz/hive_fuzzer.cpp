@@ -13,9 +13,9 @@
 // that share a list, values that share a value list or their data, and counts far larger than
 // their cells. The base block's checksum is made right after every change, so that changes reach
 // past it.
-#include "simulated_windows/hive_file.h"
-#include "simulated_windows/hive_log.h"
-#include "simulated_windows/reg_file.h"
+#include "hive_file.h"
+#include "hive_log.h"
+#include "reg_file.h"
 
 #include <hivex.h>
 
@@ -34,7 +34,7 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, st
 
 namespace {
 
-// The regf layout, as simulated_windows/hive_walk.cpp reads it.
+// The regf layout, as simulated_windows/src/hive_walk.cpp reads it.
 constexpr std::size_t FirstBin = 0x1000;
 
 std::uint32_t Get32(const std::uint8_t* data, std::size_t at)

@@ -2,7 +2,7 @@
 // every refusal is one line "<file>:<line>: <reason>" (or "<file>: <reason>" for an empty list),
 // and a list of ASCII text means the same in each encoding Windows writes: UTF-8, and UTF-16 of
 // either byte order, with or without a byte-order mark.
-#include "simulated_windows/present_list.h"
+#include "present_list.h"
 
 #include <algorithm>
 #include <cstdint>

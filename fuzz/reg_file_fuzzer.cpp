@@ -1,6 +1,6 @@
 // The .reg loader over arbitrary bytes: it never crashes, hangs or reads out of bounds, and every
 // refusal is one line "<file>:<line>: <reason>".
-#include "simulated_windows/reg_file.h"
+#include "reg_file.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 // begin with the prefix, lines in their order, the name line exactly when the key opened, and no
 // byte the platform did not return for that adapter. Every handle it takes must be given back.
 #include "adapter_report/adapter_report.h"
-#include "simulated_windows/machine.h"
+#include "machine.h"
 #include "simulated_windows/simulated_platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,6 +1,6 @@
 #include "replay/registry_export.h"
 
-#include "simulated_windows/platform_state.h"
+#include "platform_state.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // two collections.
 #pragma once
 
-#include "simulated_windows/registry.h"
+#include "registry.h"
 
 #include <cstdio>
 #include <memory>

@@ -6,9 +6,9 @@
 #include "hive/hive_builder.h"
 #include "hive/log_builder.h"
 #include "replay/registry_export.h"
-#include "simulated_windows/hive_log.h"
-#include "simulated_windows/marvin32.h"
-#include "simulated_windows/reg_file.h"
+#include "hive_log.h"
+#include "marvin32.h"
+#include "reg_file.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
 

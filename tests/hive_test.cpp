@@ -3,7 +3,7 @@
 // not a SYSTEM hive, is refused whole with what is wrong.
 #include "adapter_report/adapter_report.h"
 #include "hive/hive_builder.h"
-#include "simulated_windows/reg_file.h"
+#include "reg_file.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
 

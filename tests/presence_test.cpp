@@ -65,7 +65,7 @@ TEST_F(Presence, OnlyListedAdaptersArePresent)
         {"Windows PowerShell 5, UTF-8",
          Utf8WithMark("#TYPE Microsoft.Management.Infrastructure.CimInstance#ROOT/"
                       "cimv2/Win32_PnPEntity\r\n\"Class\",\"InstanceId\",\"Name\"\r\n"
-                      "\"Net\",\"" +
+                      "\"Net, wired\",\"" +
                       lower + "\",\"Adapter, \"\"first\"\"\"\r\n")},
         {"wmic, UTF-16", Utf16("\r\r\nNode,PNPDeviceID\r\r\nMACHINE," + PresentId + "\r\r\n")},
         {"UTF-16 big-endian", Utf16("InstanceId\n" + PresentId + "\n", "\xFE\xFF", true)},

@@ -1,5 +1,5 @@
 // Registry files as regedit and `reg export` write them, and the ones they would not take.
-#include "simulated_windows/machine.h"
+#include "machine.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 // The simulated platform behaves as Windows documents, wherever the tool could tell.
-#include "simulated_windows/code_page.h"
-#include "simulated_windows/registry.h"
+#include "code_page.h"
+#include "registry.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
 

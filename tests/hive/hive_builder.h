@@ -1,7 +1,7 @@
 // Builds saved SYSTEM hives for the tests: no hive made elsewhere is checked in.
 #pragma once
 
-#include "simulated_windows/registry.h"
+#include "registry.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #include "hive/log_builder.h"
 
-#include "simulated_windows/marvin32.h"
+#include "marvin32.h"
 
 namespace hive_builder {
 namespace {

@@ -9,7 +9,7 @@
 //   make_system_hive --hostile DIR
 #include "hive/hive_builder.h"
 #include "hive/log_builder.h"
-#include "simulated_windows/reg_file.h"
+#include "reg_file.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "simulated_windows/ansi_door.h"
+#include "ansi_door.h"
 
-#include "simulated_windows/registry.h"
+#include "registry.h"
 
 namespace simulated_windows {
 

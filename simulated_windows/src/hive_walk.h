@@ -3,7 +3,7 @@
 #pragma once
 
 #include "simulated_windows/refused_input.h"
-#include "simulated_windows/registry.h"
+#include "registry.h"
 
 #include <hivex.h>
 

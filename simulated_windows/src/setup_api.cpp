@@ -6,10 +6,10 @@
 //
 // Each entry point validates first, through the helpers below, so that every function fails with
 // the same error in the same order: the set's handle, the record, its cbSize, then the flags.
-#include "simulated_windows/access_rights.h"
-#include "simulated_windows/ansi_door.h"
-#include "simulated_windows/indirect_string.h"
-#include "simulated_windows/platform_state.h"
+#include "access_rights.h"
+#include "ansi_door.h"
+#include "indirect_string.h"
+#include "platform_state.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 // which keeps UTF-16 as Windows does. Every conversion an "A" function makes goes through here.
 #pragma once
 
-#include "simulated_windows/code_page.h"
+#include "code_page.h"
 #include "simulated_windows/win32_api.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "simulated_windows/reg_grammar.h"
+#include "reg_grammar.h"
 
 #include "simulated_windows/win32_api.h"
 

@@ -1,11 +1,11 @@
 // The machine a process sees: loaded as the settings say at the first call that needs it, or put
 // in place by the controls.
-#include "simulated_windows/machine.h"
+#include "machine.h"
 
-#include "simulated_windows/hive_file.h"
-#include "simulated_windows/mapped_file.h"
-#include "simulated_windows/platform_state.h"
-#include "simulated_windows/settings.h"
+#include "hive_file.h"
+#include "mapped_file.h"
+#include "platform_state.h"
+#include "settings.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The process token, as far as a program asks it whether it runs elevated. The platform's user
 // decides: an administrator is an elevated prompt, a standard user is not (simulated_platform.h).
-#include "simulated_windows/platform_state.h"
+#include "platform_state.h"
 
 using namespace simulated_windows;
 

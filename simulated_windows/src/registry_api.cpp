@@ -1,9 +1,9 @@
 // The registry functions, over the machine's in-memory registry. Names and string data in the
 // ANSI code page are converted to and from the UTF-16 the registry keeps, so sizes count the
 // converted bytes, as the "A" functions' do on Windows.
-#include "simulated_windows/access_rights.h"
-#include "simulated_windows/ansi_door.h"
-#include "simulated_windows/platform_state.h"
+#include "access_rights.h"
+#include "ansi_door.h"
+#include "platform_state.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "simulated_windows/marvin32.h"
+#include "marvin32.h"
 
 #include <bit>
 

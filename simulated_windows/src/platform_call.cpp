@@ -1,6 +1,6 @@
 // What every exported Windows function keeps per thread: the last error, and that a call is in
 // progress.
-#include "simulated_windows/platform_state.h"
+#include "platform_state.h"
 
 namespace simulated_windows {
 namespace {

@@ -1,6 +1,6 @@
-#include "simulated_windows/present_list.h"
+#include "present_list.h"
 
-#include "simulated_windows/code_page.h"
+#include "code_page.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,9 +1,9 @@
-#include "simulated_windows/hive_file.h"
+#include "hive_file.h"
 
-#include "simulated_windows/hive_log.h"
-#include "simulated_windows/hive_walk.h"
-#include "simulated_windows/mapped_file.h"
-#include "simulated_windows/reg_file.h"
+#include "hive_log.h"
+#include "hive_walk.h"
+#include "mapped_file.h"
+#include "reg_file.h"
 
 #include <hivex.h>
 

@@ -2,8 +2,8 @@
 // the list of devices present. Internal to the platform; the controls are in simulated_platform.h.
 #pragma once
 
-#include "simulated_windows/reg_file.h"
-#include "simulated_windows/registry.h"
+#include "reg_file.h"
+#include "registry.h"
 
 #include <string>
 #include <string_view>

@@ -2,9 +2,9 @@
 // devices are present, and the open handles. Internal to the platform.
 #pragma once
 
-#include "simulated_windows/handle_table.h"
-#include "simulated_windows/present_list.h"
-#include "simulated_windows/registry.h"
+#include "handle_table.h"
+#include "present_list.h"
+#include "registry.h"
 #include "simulated_windows/simulated_platform.h"
 
 #include <memory>

@@ -4,7 +4,7 @@
 // full control of HKEY_CURRENT_USER.
 #pragma once
 
-#include "simulated_windows/registry.h"
+#include "registry.h"
 #include "simulated_windows/simulated_platform.h"
 
 namespace simulated_windows {

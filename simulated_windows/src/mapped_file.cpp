@@ -1,6 +1,6 @@
-#include "simulated_windows/mapped_file.h"
+#include "mapped_file.h"
 
-#include "simulated_windows/reg_file.h"
+#include "reg_file.h"
 
 #include <cerrno>
 #include <cstring>

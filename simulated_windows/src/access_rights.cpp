@@ -1,4 +1,4 @@
-#include "simulated_windows/access_rights.h"
+#include "access_rights.h"
 
 namespace simulated_windows {
 

@@ -1,6 +1,6 @@
-#include "simulated_windows/reg_file.h"
+#include "reg_file.h"
 
-#include "simulated_windows/reg_grammar.h"
+#include "reg_grammar.h"
 
 #include <memory>
 #include <vector>

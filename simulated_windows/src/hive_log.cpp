@@ -1,6 +1,6 @@
-#include "simulated_windows/hive_log.h"
+#include "hive_log.h"
 
-#include "simulated_windows/marvin32.h"
+#include "marvin32.h"
 
 #include <algorithm>
 #include <cstdint>

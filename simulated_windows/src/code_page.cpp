@@ -1,4 +1,4 @@
-#include "simulated_windows/code_page.h"
+#include "code_page.h"
 
 #include <algorithm>
 #include <array>
@@ -23,7 +23,7 @@ struct BestFit {
 };
 
 constexpr BestFit BestFits[] = {
-#include "simulated_windows/code_page_1252_best_fit.inc"
+#include "code_page_1252_best_fit.inc"
 };
 
 static_assert(std::is_sorted(std::begin(BestFits), std::end(BestFits),

@@ -1,4 +1,4 @@
-#include "simulated_windows/registry.h"
+#include "registry.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 // them (by upper-cased name), and values kept in the order they were set.
 #pragma once
 
-#include "simulated_windows/code_page.h"
+#include "code_page.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 // The open handles: predefined and opened registry keys, device information sets, tokens.
-#include "simulated_windows/access_rights.h"
-#include "simulated_windows/platform_state.h"
+#include "access_rights.h"
+#include "platform_state.h"
 
 namespace simulated_windows {
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "simulated_windows/refused_input.h"
-#include "simulated_windows/reg_grammar.h"
-#include "simulated_windows/registry.h"
+#include "reg_grammar.h"
+#include "registry.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "simulated_windows/hive_walk.h"
+#include "hive_walk.h"
 
-#include "simulated_windows/code_page.h"
+#include "code_page.h"
 #include "simulated_windows/win32_api.h"
 
 #include <cerrno>

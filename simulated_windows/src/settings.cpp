@@ -1,4 +1,4 @@
-#include "simulated_windows/settings.h"
+#include "settings.h"
 
 #include <cstdlib>
 

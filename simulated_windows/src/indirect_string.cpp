@@ -1,4 +1,4 @@
-#include "simulated_windows/indirect_string.h"
+#include "indirect_string.h"
 
 #include <vector>
 

@@ -4,9 +4,9 @@
 // and the line.
 #pragma once
 
-#include "simulated_windows/code_page.h"
+#include "code_page.h"
 #include "simulated_windows/refused_input.h"
-#include "simulated_windows/registry.h"
+#include "registry.h"
 
 #include <cstdint>
 #include <functional>
