@@ -25,25 +25,26 @@ int ReportWriteFailure()
     return EXIT_FAILED;
 }
 
-// Whether an ID can be written as it is: Windows builds instance IDs from the characters 0x20 to
-// 0x7F alone. Anything else came through the ANSI conversion changed or would not be UTF-8, and a
-// line break would split the line: such an ID would name another device, or none.
+// Whether an ID can be written as it is: Windows makes instance IDs of the characters above 0x20
+// up to 0x7F, no comma among them (the rules for IDs a driver returns to IRP_MN_QUERY_ID). Anything
+// else came through the ANSI conversion changed, or is no ID Windows made: the replay would refuse
+// the list, and a line break would split it.
 bool IsPlainId(const char* id, size_t length)
 {
     for (size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(id[i]);
-        if (c < 0x20 || c > 0x7F) {
+        if (c <= 0x20 || c > 0x7F || c == ',') {
             return false;
         }
     }
     return true;
 }
 
-// Writes one ID as a CSV line: in quotes, with quotes doubled, when it holds a quote, a comma or
-// a blank, which a reader would otherwise take apart or trim. Returns false when the write fails.
+// Writes one ID as a CSV line: in quotes, with quotes doubled, when it holds a quote, which a
+// reader would otherwise take for the start of a quoted field. Returns false when the write fails.
 bool WriteIdLine(const char* id, size_t length)
 {
-    if (strcspn(id, "\", ") == length) {
+    if (strchr(id, '"') == nullptr) {
         return printf("%s\n", id) >= 0;
     }
     if (putchar('"') == EOF) {

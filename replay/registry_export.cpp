@@ -17,19 +17,10 @@ constexpr std::uint32_t RegSz = 1;
 constexpr std::uint32_t RegBinary = 3;
 constexpr std::uint32_t RegDword = 4;
 
-struct RootName {
-    sim::RootKey root;
-    const char16_t* name;
-    const char16_t* shortName;
-};
 // In the order regedit lists them.
-constexpr std::array<RootName, 5> RootNames{{
-    {sim::RootKey::ClassesRoot, u"HKEY_CLASSES_ROOT", u"HKCR"},
-    {sim::RootKey::CurrentUser, u"HKEY_CURRENT_USER", u"HKCU"},
-    {sim::RootKey::LocalMachine, u"HKEY_LOCAL_MACHINE", u"HKLM"},
-    {sim::RootKey::Users, u"HKEY_USERS", u"HKU"},
-    {sim::RootKey::CurrentConfig, u"HKEY_CURRENT_CONFIG", u"HKCC"},
-}};
+constexpr std::array<sim::RootKey, 5> Roots{sim::RootKey::ClassesRoot, sim::RootKey::CurrentUser,
+                                            sim::RootKey::LocalMachine, sim::RootKey::Users,
+                                            sim::RootKey::CurrentConfig};
 
 void AppendEscaped(std::u16string& text, std::u16string_view raw)
 {
@@ -128,10 +119,10 @@ std::optional<std::vector<ExportedKey>> KeysToExport(const sim::Registry& regist
 {
     std::vector<ExportedKey> keys;
     if (path.empty()) {
-        for (const RootName& root : RootNames) {
-            const auto key = registry.Root(root.root);
+        for (const sim::RootKey root : Roots) {
+            const auto key = registry.Root(root);
             if (!key->Values().empty() || !key->Subkeys().empty()) {
-                keys.push_back({root.name, key});
+                keys.push_back({key->Name(), key}); // a root key is named in full
             }
         }
         return keys;
@@ -139,16 +130,13 @@ std::optional<std::vector<ExportedKey>> KeysToExport(const sim::Registry& regist
     const std::u16string wide = sim::Utf8ToUtf16(path);
     const std::u16string_view rootPart = std::u16string_view(wide).substr(0, wide.find(u'\\'));
     const std::u16string_view rest = std::u16string_view(wide).substr(rootPart.size());
-    const auto root = std::find_if(RootNames.begin(), RootNames.end(), [&](const RootName& name) {
-        return sim::NamesEqual(rootPart, name.name) || sim::NamesEqual(rootPart, name.shortName);
-    });
+    const std::optional<sim::RootKey> root = sim::RootKeyNamed(rootPart);
     const sim::KeyPath names = sim::SplitKeyPath(rest.empty() ? rest : rest.substr(1));
-    const auto key =
-        root == RootNames.end() || !names.valid ? nullptr : sim::FindKey(registry.Root(root->root), names);
+    const auto key = !root || !names.valid ? nullptr : sim::FindKey(registry.Root(*root), names);
     if (!key) {
         return std::nullopt;
     }
-    std::u16string exported = root->name;
+    std::u16string exported = registry.Root(*root)->Name();
     for (const std::u16string& name : names.names) {
         exported += u'\\' + name;
     }

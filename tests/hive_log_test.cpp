@@ -5,10 +5,10 @@
 // file Windows writes.
 #include "hive/hive_builder.h"
 #include "hive/log_builder.h"
-#include "replay/registry_export.h"
 #include "hive_log.h"
 #include "marvin32.h"
 #include "reg_file.h"
+#include "replay/registry_export.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
 
@@ -92,6 +92,7 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     damagedBaseBlock[8] ^= 1; // its sequence number, which the log gives back
     const std::string cut = NewFormatLog(dirty, {second, third});
 
+    const std::string Folder = "(a folder)"; // made as a folder of that name, not a file
     struct Case {
         const char* situation;
         std::string hive;
@@ -116,7 +117,9 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
         {"no logs", dirty, std::nullopt, std::nullopt, 0,
          "without its logs, read as it stands: its latest changes are in SYSTEM.LOG1 and SYSTEM.LOG2 of the "
          "same folder; copy them beside it"},
-        {"a clean hive", hive[0], NewFormatLog(hive[0], {{hive[0], hive[1], 2}}), "REGEDIT4\n", 0, ""},
+        {"a clean hive", hive[0], NewFormatLog(hive[0], {{hive[0], hive[1], 2}}), Folder, 0, ""},
+        {"a folder by a log's name", dirty, Folder, std::nullopt, -1,
+         "/system.LOG1: cannot be read: not a file"},
         {"a log that is not a log", dirty, "REGEDIT4\n", std::nullopt, -1,
          "/system.LOG1: not a transaction log of a hive: it does not begin with a base block"},
         {"a dirty hive refused", hive_builder::DirtyHive(hive_builder::EmptyHive(), 7), std::nullopt,
@@ -131,7 +134,9 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
         std::vector<sim::HiveLog> logs;
         for (const auto& [name, bytes] :
              {std::pair{"/system.LOG1", &row.log1}, std::pair{"/SYSTEM.log2", &row.log2}}) {
-            if (*bytes) {
+            if (*bytes == Folder) {
+                std::filesystem::create_directory(made + name);
+            } else if (*bytes) {
                 std::ofstream(made + name, std::ios::binary) << **bytes;
                 logs.push_back({made + name, **bytes});
             }

@@ -40,15 +40,16 @@ const std::string LongName(190, 'L');
 INSTANTIATE_TEST_SUITE_P(
     Machines, PresentDevices,
     ::testing::Values(
-        // Windows never makes such IDs, but a registry may hold them: a reader must not split
-        // them at the comma, nor trim the blank.
-        Listing{"IdsACsvReaderWouldTakeApartAreQuoted",
-                RegFile({NetAdapter("ROOT\\PLAIN\\0000", ""), NetAdapter("ROOT\\A B\\0000", ""),
-                         NetAdapter("ROOT\\C,D\\0000", ""), NetAdapter("ROOT\\Q\"X\\0000", "")}),
-                EXIT_DONE,
-                "InstanceId\n\"ROOT\\A "
-                "B\\0000\"\n\"ROOT\\C,D\\0000\"\nROOT\\PLAIN\\0000\n\"ROOT\\Q\"\"X\\0000\"\n",
-                ""},
+        // Windows never makes such IDs, but a registry may hold them: a quote must not start a
+        // quoted field, and a blank is no part of an ID the replay takes.
+        Listing{"AnIdWithAQuoteIsQuoted",
+                RegFile({NetAdapter("ROOT\\PLAIN\\0000", ""), NetAdapter("ROOT\\Q\"X\\0000", "")}), EXIT_DONE,
+                "InstanceId\nROOT\\PLAIN\\0000\n\"ROOT\\Q\"\"X\\0000\"\n", ""},
+        Listing{
+            "AnIdWithABlankIsRefused",
+            RegFile({NetAdapter("ROOT\\PLAIN\\0000", ""), NetAdapter("ROOT\\A B\\0000", "")}), EXIT_FAILED,
+            "",
+            "present_devices: device number 0 has an instance ID with characters Windows does not allow\n"},
         Listing{
             "AnIdOutsideAsciiIsRefused",
             RegFile({NetAdapter("ROOT\\PLAIN\\0000", ""), NetAdapter("ROOT\\\xC9T\\0000", "")}), EXIT_FAILED,

@@ -2,7 +2,8 @@
 // code page that WideCharToMultiByte maps to a character other than the default '?'. Run under
 // Wine (or Windows) to regenerate simulated_windows/src/code_page_1252_best_fit.inc:
 //   x86_64-w64-mingw32-g++ -O2 -o dump.exe tools/dump_best_fit_1252.cpp
-//   WINEDEBUG=-all /usr/lib/wine/wine64 dump.exe | tr -d '\r' > simulated_windows/src/code_page_1252_best_fit.inc
+//   WINEDEBUG=-all /usr/lib/wine/wine64 dump.exe | tr -d '\r' \
+//     > simulated_windows/src/code_page_1252_best_fit.inc
 #include <windows.h>
 
 #include <cstdio>

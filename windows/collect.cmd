@@ -33,6 +33,8 @@ set "LINE=%LINE:"=%"
 set "AFTER=%LINE:*/c =%"
 if not "%~1"=="" goto :arguments
 if /i "%AFTER%"=="%~f0 " set "WAIT=1"
+rem "Run as administrator" runs cmdfile's runas verb, cmd.exe /C "%1" %*, which may end either way.
+if /i "%AFTER%"=="%~f0" set "WAIT=1"
 
 :arguments
 if "%~1"=="/?" goto :usage
@@ -51,9 +53,12 @@ if not exist "%HERE%present_devices.exe" goto :alone
 
 rem The process token tells whether the prompt is elevated, whatever services run ("net session"
 rem needs the Server service, which hardened machines disable).
+rem A program that crashes ends with an NTSTATUS code, negative to cmd, which "if errorlevel N"
+rem (at least N) takes for success: every exit status is compared whole.
 "%HERE%present_devices.exe" /elevated
-if errorlevel 2 goto :unknown_elevation
-if errorlevel 1 goto :not_elevated
+set "ELEVATED=%errorlevel%"
+if "%ELEVATED%"=="1" goto :not_elevated
+if not "%ELEVATED%"=="0" goto :unknown_elevation
 
 if exist "%OUT%" goto :out_exists
 if exist "%WORK%" goto :work_exists
@@ -64,9 +69,9 @@ if not exist "%WORK%\" goto :cannot_create
 set "STATUS=1"
 
 "%HERE%adapter_report.exe" > "%WORK%\report.txt"
-if errorlevel 1 goto :failed
+if not "%errorlevel%"=="0" goto :failed
 "%HERE%present_devices.exe" > "%WORK%\present.csv"
-if errorlevel 1 goto :failed
+if not "%errorlevel%"=="0" goto :failed
 
 rem The registry: the SYSTEM hive as reg save writes it, else the two keys as reg export writes
 rem them. reg save reads with backup semantics: the "Back up files and directories" right lets
@@ -76,13 +81,14 @@ rem with "Access is denied" is not documented. It also takes the hive at one mom
 rem control set and Select, and the replay reads it as it is. Wine's reg has no save ("Invalid
 rem option"), so the exports are the route there, and the one the round trip under Wine tests.
 reg save HKLM\SYSTEM "%WORK%\system.hiv" /y >nul 2>&1
-if not errorlevel 1 if exist "%WORK%\system.hiv" goto :collected
+set "SAVED=%errorlevel%"
+if "%SAVED%"=="0" if exist "%WORK%\system.hiv" goto :collected
 if exist "%WORK%\system.hiv" del /f /q "%WORK%\system.hiv"
 echo collect.cmd: reg save could not save HKLM\SYSTEM: exporting the device and driver keys instead.
 reg export HKLM\SYSTEM\CurrentControlSet\Enum "%WORK%\enum.reg" /y >nul
-if errorlevel 1 goto :failed
+if not "%errorlevel%"=="0" goto :failed
 reg export HKLM\SYSTEM\CurrentControlSet\Control\Class "%WORK%\class.reg" /y >nul
-if errorlevel 1 goto :failed
+if not "%errorlevel%"=="0" goto :failed
 
 :collected
 move "%WORK%" "%OUT%" >nul

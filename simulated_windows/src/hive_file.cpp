@@ -15,6 +15,7 @@
 #include <memory>
 #include <strings.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -180,12 +181,20 @@ std::vector<std::string> LogsBeside(const std::string& path)
 std::string ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
                              const std::string& path, const ImportProgress& progress)
 {
-    const std::vector<std::string> logPaths = path.empty() ? std::vector<std::string>{} : LogsBeside(path);
+    // A clean hive never opens what lies beside it.
+    const std::vector<std::string> logPaths =
+        path.empty() || !HiveIsDirty(fileBytes) ? std::vector<std::string>{} : LogsBeside(path);
     std::vector<MappedFile> files;
     std::vector<HiveLog> logs;
     files.reserve(logPaths.size()); // the logs' bytes stay where they are while `logs` points at them
     std::transform(logPaths.begin(), logPaths.end(), std::back_inserter(logs),
                    [&](const std::string& logPath) {
+                       // Windows writes logs as files: anything else by that name (a folder, a pipe that
+                       // might never end, a device) is no log, and is not waited on.
+                       struct stat status {};
+                       if (stat(logPath.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+                           throw RefusedInput(logPath, 0, "cannot be read: not a file");
+                       }
                        return HiveLog{logPath, files.emplace_back(logPath).Bytes()};
                    });
     const RecoveredHive recovered = RecoverHive(fileBytes, logs);

@@ -2,9 +2,9 @@
 // System32\config\SYSTEM), read with hivex.
 #pragma once
 
-#include "simulated_windows/refused_input.h"
 #include "reg_file.h"
 #include "registry.h"
+#include "simulated_windows/refused_input.h"
 
 #include <string>
 #include <string_view>

@@ -235,6 +235,12 @@ bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTim
 
 } // namespace
 
+bool HiveIsDirty(std::string_view hive)
+{
+    return hive.size() >= BaseBlockSize && (Read32(hive, Checksum) != BaseBlockChecksum(hive) ||
+                                            Read32(hive, PrimarySequence) != Read32(hive, SecondarySequence));
+}
+
 RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
 {
     if (hive.size() < BaseBlockSize) {
@@ -242,7 +248,7 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     }
     const bool checksumHolds = Read32(hive, Checksum) == BaseBlockChecksum(hive);
     RecoveredHive recovered;
-    recovered.dirty = !checksumHolds || Read32(hive, PrimarySequence) != Read32(hive, SecondarySequence);
+    recovered.dirty = HiveIsDirty(hive);
     std::vector<Log> read;
     std::uint64_t sizeLimit = hive.size();
     for (const HiveLog& log : logs) {

@@ -1,7 +1,7 @@
 // A hive's transaction logs (NAME.LOG1 and NAME.LOG2 beside it), applied as Windows applies them
 // when it loads a hive whose last write was not finished. Microsoft documents none of this; the
-// layouts and rules are those of the public "Windows registry file format specification"
-// (Maxim Suhanov, github.com/msuhanov/regf): "Format of transaction log files", "Dirty state of a
+// layouts and rules are those of Maxim Suhanov's public notes on the regf format
+// (github.com/msuhanov/regf): "Format of transaction log files", "Dirty state of a
 // hive" and "Multiple transaction log files".
 #pragma once
 
@@ -35,5 +35,9 @@ struct RecoveredHive {
 // that is not a transaction log at all; a log damaged part way is applied up to the damage. The
 // result is never larger than the hive and its logs together.
 RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs);
+
+// Whether the hive's last write was not finished: its base block's two sequence numbers differ, or
+// its checksum does not hold. Only such a hive has logs to read.
+bool HiveIsDirty(std::string_view hive);
 
 } // namespace simulated_windows

@@ -30,7 +30,7 @@ hive_type* TypeOut(RawType& type)
     return reinterpret_cast<hive_type*>(&type);
 }
 
-// The regf layout (the public "Windows registry file format specification"): cells are named by
+// The regf layout (Maxim Suhanov's public notes on the format, github.com/msuhanov/regf): cells are named by
 // their offset from the first hive bin, which starts 4096 bytes into the file; a cell starts with
 // its size, negative while it is in use, then its two-letter signature. Offsets below are from a
 // cell's start, its size included.

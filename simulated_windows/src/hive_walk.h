@@ -2,8 +2,8 @@
 // the hive's size, whatever its cells say. Internal to the hive loader (hive_file.cpp).
 #pragma once
 
-#include "simulated_windows/refused_input.h"
 #include "registry.h"
+#include "simulated_windows/refused_input.h"
 
 #include <hivex.h>
 

@@ -7,6 +7,7 @@
 #include "platform_state.h"
 #include "settings.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <new>
@@ -124,10 +125,10 @@ void LoadMachine(Registry staged, const std::vector<std::string>& warnings)
 void LoadMachine(const std::vector<RegFileText>& files)
 {
     Registry staged;
-    std::vector<std::string> warnings;
-    for (const auto& file : files) {
-        warnings.push_back(ImportFile(staged, file.bytes, file.name, "", {}));
-    }
+    std::vector<std::string> warnings(files.size());
+    std::transform(files.begin(), files.end(), warnings.begin(), [&](const RegFileText& file) {
+        return ImportFile(staged, file.bytes, file.name, "", {});
+    });
     LoadMachine(std::move(staged), warnings);
 }
 

@@ -2,9 +2,9 @@
 // reads their lines.
 #pragma once
 
-#include "simulated_windows/refused_input.h"
 #include "reg_grammar.h"
 #include "registry.h"
+#include "simulated_windows/refused_input.h"
 
 #include <string>
 #include <string_view>

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "code_page.h"
-#include "simulated_windows/refused_input.h"
 #include "registry.h"
+#include "simulated_windows/refused_input.h"
 
 #include <cstdint>
 #include <functional>
