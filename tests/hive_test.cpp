@@ -119,6 +119,14 @@ TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
     badChecksum[0x40] ^= 0x55;
     std::string badCell = bytes;
     badCell[0x1000 + 0x40] ^= 0x7F;
+    // Keys 513 levels below HKEY_LOCAL_MACHINE, one more than Windows takes: SYSTEM, then 512.
+    sim::Registry deep = ImportedRegistry({Adapter("CurrentControlSet", "x")});
+    std::u16string deepPath = u"SYSTEM";
+    for (int level = 0; level < 512; ++level) {
+        deepPath += u"\\k";
+    }
+    sim::CreateKey(deep.Root(sim::RootKey::LocalMachine), sim::SplitKeyPath(deepPath));
+    const std::string deepHive = WriteBytes("deep.hiv", hive_builder::SystemHive(deep));
     const std::string selectSeven = TempPath("seven.hiv");
     hive_builder::WriteSystemHive(
         selectSeven, ImportedRegistry({Adapter("CurrentControlSet", "x"),
@@ -132,6 +140,7 @@ TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
         {WriteBytes("cell.hiv", badCell), "a damaged hive: hivex cannot read its keys: Bad address"},
         {WriteBytes("empty.hiv", hive_builder::EmptyHive()), "not a SYSTEM hive: it has no Select key"},
         {selectSeven, "not a SYSTEM hive: Select\\Current is 7, but the hive has no ControlSet007"},
+        {deepHive, "key nested more than 512 levels deep"},
         // Built by hand: read naively, the first takes 2^40 steps, the others many times the file.
         {Hostile(Shape::RepeatedSubkey, 40), "a damaged hive: a key is reached twice through subkey lists"},
         {Hostile(Shape::SharedSubkey, 0), "a damaged hive: a key is reached twice through subkey lists"},
