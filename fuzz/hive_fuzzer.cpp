@@ -247,10 +247,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         logs.push_back({"fuzz.LOG2", rest.substr(second)});
     }
     asked = {};
+    sim::RecoveredHive recovered; // outlives the try: `mounted` may be its bytes
     std::string_view mounted = hive;
     sim::Registry registry;
     try {
-        const sim::RecoveredHive recovered = sim::RecoverHive(hive, logs);
+        recovered = sim::RecoverHive(hive, logs);
         if (recovered.bytes.size() > size) {
             std::abort();
         }
