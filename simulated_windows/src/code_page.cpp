@@ -161,4 +161,18 @@ Bytes Utf16ToBytes(std::u16string_view text)
     return bytes;
 }
 
+std::string QuotedText(std::u16string_view text)
+{
+    const std::size_t shown = 24;
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size() && i < shown; ++i) {
+        const char16_t c = text[i];
+        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    }
+    if (text.size() > shown) {
+        out += "...";
+    }
+    return out + "\"";
+}
+
 } // namespace simulated_windows

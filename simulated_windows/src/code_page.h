@@ -58,4 +58,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 std::u16string Utf16FromBytes(const unsigned char* bytes, std::size_t size);
 Bytes Utf16ToBytes(std::u16string_view text);
 
+// A short, printable rendering of file text for a fault's reason: it must stay on one line.
+std::string QuotedText(std::u16string_view text);
+
 } // namespace simulated_windows

@@ -2,6 +2,8 @@
 
 #include "hive_log.h"
 #include "hive_walk.h"
+#include "regf_layout.h"
+#include "code_page.h"
 #include "mapped_file.h"
 #include "reg_file.h"
 
@@ -9,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <optional>
 #include <cstring>
 #include <dirent.h>
 #include <iterator>
@@ -40,10 +44,9 @@ void KeepWhatIsMissing(const std::shared_ptr<RegistryKey>& from, const std::shar
                 target->SetValue(value->Name(), value->Type(), value->Data());
             }
         }
-        const auto children = source->Subkeys();
-        std::transform(children.begin(), children.end(), std::back_inserter(pending), [&](const auto& child) {
-            return std::pair(child, target->CreateSubkey(child->Name()));
-        });
+        for (const auto& child : source->Subkeys()) {
+            pending.emplace_back(child, target->CreateSubkey(child->Name()));
+        }
     }
 }
 
@@ -80,35 +83,62 @@ class MemoryFile {
     int fd_ = -1;
 };
 
-std::uint32_t DoubleWord(std::string_view bytes, std::size_t at)
-{
-    std::uint32_t word = 0;
-    std::memcpy(&word, bytes.data() + at, 4);
-    return word;
-}
-
 // What is wrong with the base block, which hivex would only call an invalid argument; empty when
 // nothing is.
 std::string BaseBlockFault(std::string_view bytes)
 {
-    const std::size_t baseBlock = 4096;
-    if (bytes.size() < baseBlock + 32) {
+    if (bytes.size() < regf::BaseBlockSize + 32) {
         return "too short to be a hive (" + std::to_string(bytes.size()) + " bytes)";
     }
-    std::uint32_t checksum = 0;
-    for (std::size_t at = 0; at < 0x1FC; at += 4) {
-        checksum ^= DoubleWord(bytes, at);
-    }
-    checksum = checksum == 0 ? 1 : checksum == 0xFFFFFFFF ? 0xFFFFFFFE : checksum;
-    if (checksum != DoubleWord(bytes, 0x1FC)) {
+    if (!regf::ChecksumHolds(bytes)) {
         return "the checksum of its base block is wrong";
     }
-    const std::uint64_t needed = baseBlock + std::uint64_t{DoubleWord(bytes, 0x28)};
+    const std::uint64_t needed = regf::BaseBlockSize + std::uint64_t{regf::Read32(bytes, regf::base::BinsSize)};
     if (needed > bytes.size()) {
         return "cut short: its hive bins need " + std::to_string(needed) + " bytes, the file has " +
                std::to_string(bytes.size());
     }
     return {};
+}
+
+// A hive that hivex has opened from bytes read here, never from the file again, which may be a
+// pipe or may have changed since.
+class OpenedHive {
+  public:
+    OpenedHive(std::string_view bytes, const std::string& fileName, const ImportProgress& progress)
+        : memory_(bytes, fileName, progress)
+    {
+        hive_.reset(hivex_open(memory_.Path().c_str(), 0));
+        if (!hive_) {
+            throw RefusedInput(fileName, 0, "a damaged hive: hivex cannot open it");
+        }
+    }
+    hive_h* get() const { return hive_.get(); }
+
+  private:
+    MemoryFile memory_;
+    std::unique_ptr<hive_h, HiveClose> hive_;
+};
+
+// The name of the control set that Select\Current names ("ControlSet001"), checked to be in the
+// hive: a SYSTEM hive's meaning, which Windows gives it at boot.
+std::u16string CurrentControlSet(const HiveReader& hive, hive_node_h root)
+{
+    const hive_node_h select = hive.FindChild(root, u"Select");
+    if (select == 0) {
+        hive.Fail("not a SYSTEM hive: it has no Select key");
+    }
+    const std::optional<std::uint32_t> number = hive.DwordValue(select, u"Current");
+    if (!number) {
+        hive.Fail("not a SYSTEM hive: Select has no DWORD value Current");
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "ControlSet%03u", static_cast<unsigned>(*number));
+    if (hive.FindChild(root, AnsiToUtf16(name)) == 0) {
+        hive.Fail("not a SYSTEM hive: Select\\Current is " + std::to_string(*number) + ", but the hive has no " +
+                  name);
+    }
+    return AnsiToUtf16(name);
 }
 
 } // namespace
@@ -125,23 +155,31 @@ void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::
     if (const std::string fault = BaseBlockFault(hiveBytes); !fault.empty()) {
         throw RefusedInput(fileName, 0, "a damaged hive: " + fault);
     }
-    // hivex reads from a path: it is given the bytes read here, never the file again, which may
-    // be a pipe or may have changed since.
-    const MemoryFile memory(hiveBytes, fileName, progress);
-    errno = 0;
-    const std::unique_ptr<hive_h, HiveClose> hive(hivex_open(memory.Path().c_str(), 0));
-    if (!hive) {
-        throw RefusedInput(fileName, 0,
-                           std::string("a damaged hive: hivex cannot open it: ") + std::strerror(errno));
-    }
+    const OpenedHive opened(hiveBytes, fileName, progress);
+    const HiveReader hive(opened.get(), hiveBytes, fileName);
+    const std::u16string controlSet = CurrentControlSet(hive, hive.Root());
     const auto system = registry.Root(RootKey::LocalMachine)->CreateSubkey(u"SYSTEM");
-    const std::u16string controlSet = CopySystemHive(hive.get(), hiveBytes, fileName, system);
+    // A CurrentControlSet key stored in the hive is passed over: Windows makes that name a link at
+    // boot, which shadows a stored key.
+    CopyHive(hive, system, 1, u"CurrentControlSet");
     // What earlier files wrote under a CurrentControlSet that was not yet a link joins the control
     // set in use, below what the hive holds.
     const auto target = system->FindSubkey(controlSet);
     if (const auto earlier = system->LinkSubkey(u"CurrentControlSet", target)) {
         KeepWhatIsMissing(earlier, target);
     }
+}
+
+void ReadHive(std::string_view bytes, std::span<const HiveLog> logs, const std::string& fileName,
+              const std::shared_ptr<RegistryKey>& into)
+{
+    const RecoveredHive recovered = RecoverHive(bytes, logs);
+    const std::string_view read = recovered.bytes.empty() ? bytes : recovered.bytes;
+    if (const std::string fault = BaseBlockFault(read); !fault.empty()) {
+        throw RefusedInput(fileName, 0, "a damaged hive: " + fault);
+    }
+    const OpenedHive opened(read, fileName, {});
+    CopyHive(HiveReader(opened.get(), read, fileName), into, 1);
 }
 
 namespace {

@@ -2,10 +2,13 @@
 // System32\config\SYSTEM), read with hivex.
 #pragma once
 
+#include "hive_log.h"
 #include "reg_file.h"
 #include "registry.h"
 #include "simulated_windows/refused_input.h"
 
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,5 +34,12 @@ bool IsHive(std::string_view fileBytes);
 // The same for a hive that needs no recovery (or has had it): its logs are not looked for.
 void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
                      const ImportProgress& progress = {});
+
+// Reads any hive, not only a SYSTEM hive, as it stands or, when it is dirty, as `logs` recover it
+// (see hive_log.h): its root key's values and subkeys become `into`'s, counted as one level below a
+// predefined key, and nothing of a SYSTEM hive's meaning is added. For the tools that compare what
+// the platform reads with what other readers read. Throws RefusedInput as the loader does.
+void ReadHive(std::string_view bytes, std::span<const HiveLog> logs, const std::string& fileName,
+              const std::shared_ptr<RegistryKey>& into);
 
 } // namespace simulated_windows

@@ -1,84 +1,30 @@
 #include "hive_log.h"
 
 #include "marvin32.h"
+#include "regf_layout.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace simulated_windows {
 namespace {
 
-// The base block, at the start of a hive and (its first sector) of each log.
-constexpr std::size_t BaseBlockSize = 4096;
-constexpr std::size_t PrimarySequence = 4;
-constexpr std::size_t SecondarySequence = 8;
-constexpr std::size_t LastWritten = 12; // a FILETIME
-constexpr std::size_t FileType = 28;
-constexpr std::size_t BinsSize = 40;
-constexpr std::size_t ClusteringFactor = 44; // the disk's sector size over 512
-constexpr std::size_t BaseBlockFlags = 144;
-constexpr std::size_t Checksum = 508;
-constexpr std::uint32_t PrimaryFile = 0;
-constexpr std::uint32_t OldFormatLog = 1; // Windows XP to 8
-constexpr std::uint32_t NewFormatLog = 6; // Windows 8.1 and later
-constexpr std::size_t FirstBinTimestamp = BaseBlockSize + 20;
-
-// A log entry of the new format.
-constexpr std::size_t EntryFlags = 8;
-constexpr std::size_t EntrySequence = 12;
-constexpr std::size_t EntryBinsSize = 16;
-constexpr std::size_t EntryPageCount = 20;
-constexpr std::size_t EntryHash1 = 24; // Marvin32 of the entry from its page references on
-constexpr std::size_t EntryHash2 = 32; // Marvin32 of the entry's first 32 bytes
-constexpr std::size_t EntryHeaderSize = 40;
-constexpr std::uint64_t EntryHashSeed = 0xC5554E7A884DEF82; // the bytes 82 EF 4D 88 7A 4E 55 C5
-
-constexpr std::size_t SectorSize = 512; // log entries and old-format pages sit on these
-constexpr std::size_t BinUnit = 4096;   // hive bins are multiples of it
-
-std::uint32_t Read32(std::string_view bytes, std::size_t at)
-{
-    std::uint32_t value = 0;
-    for (std::size_t i = 4; i-- > 0;) {
-        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-    }
-    return value;
-}
-
-std::uint64_t Read64(std::string_view bytes, std::size_t at)
-{
-    return Read32(bytes, at) | (std::uint64_t{Read32(bytes, at + 4)} << 32);
-}
-
-void Write32(std::string& bytes, std::size_t at, std::uint32_t value)
-{
-    for (std::size_t i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<char>(value >> (8 * i));
-    }
-}
-
-// The XOR of the base block's first 127 double words; 0 and ~0 are stored as 1 and ~0 - 1.
-std::uint32_t BaseBlockChecksum(std::string_view bytes)
-{
-    std::uint32_t checksum = 0;
-    for (std::size_t at = 0; at < Checksum; at += 4) {
-        checksum ^= Read32(bytes, at);
-    }
-    return checksum == 0 ? 1 : checksum == 0xFFFFFFFF ? 0xFFFFFFFE : checksum;
-}
+using namespace regf;
 
 std::uint64_t Hash(std::string_view bytes)
 {
-    return Marvin32({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, EntryHashSeed);
+    return Marvin32({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, entry::HashSeed);
 }
 
 struct Log {
     const HiveLog* file;
     std::uint32_t type;
-    std::size_t sector; // where what follows the base block starts
+    std::uint32_t sequence; // its base block's primary sequence number
+    std::size_t sector;     // where what follows the base block starts
 };
 
 [[noreturn]] void NotALog(const HiveLog& log, const std::string& why)
@@ -89,21 +35,21 @@ struct Log {
 Log ReadLogHeader(const HiveLog& log)
 {
     const std::string_view bytes = log.bytes;
-    if (bytes.size() < SectorSize || bytes.substr(0, 4) != "regf") {
+    if (bytes.size() < SectorSize || bytes.substr(0, 4) != Signature) {
         NotALog(log, "it does not begin with a base block");
     }
-    if (Read32(bytes, Checksum) != BaseBlockChecksum(bytes)) {
+    if (!ChecksumHolds(bytes)) {
         NotALog(log, "the checksum of its base block is wrong");
     }
-    const std::uint32_t type = Read32(bytes, FileType);
+    const std::uint32_t type = Read32(bytes, base::FileType);
     if (type != OldFormatLog && type != NewFormatLog) {
         NotALog(log, "its file type is " + std::to_string(type) + ", where a log has 1 or 6");
     }
-    const std::uint32_t factor = Read32(bytes, ClusteringFactor);
+    const std::uint32_t factor = Read32(bytes, base::ClusteringFactor);
     if (factor < 1 || factor > 8) {
         NotALog(log, "its clustering factor is " + std::to_string(factor) + ", not 1 to 8");
     }
-    return {&log, type, SectorSize * factor};
+    return {&log, type, Read32(bytes, base::PrimarySequence), SectorSize * factor};
 }
 
 struct Page {
@@ -120,76 +66,91 @@ struct Entry {
 // The entry at the start of `bytes`, and its size; a size of 0 when there is no whole entry there.
 std::pair<Entry, std::size_t> ReadEntry(std::string_view bytes)
 {
-    if (bytes.size() < EntryHeaderSize || bytes.substr(0, 4) != "HvLE") {
+    if (bytes.size() < entry::HeaderSize || bytes.substr(0, 4) != entry::Signature) {
         return {};
     }
-    const std::uint32_t size = Read32(bytes, 4);
-    if (size < EntryHeaderSize || size > bytes.size()) {
+    const std::uint32_t size = Read32(bytes, entry::Size);
+    if (size < entry::HeaderSize || size > bytes.size()) {
         return {}; // cut short
     }
-    const std::string_view entry = bytes.substr(0, size);
-    if (Hash(entry.substr(EntryHeaderSize)) != Read64(entry, EntryHash1) ||
-        Hash(entry.substr(0, EntryHash2)) != Read64(entry, EntryHash2)) {
+    const std::string_view whole = bytes.substr(0, size);
+    if (Hash(whole.substr(entry::HeaderSize)) != Read64(whole, entry::Hash1) ||
+        Hash(whole.substr(0, entry::Hash2)) != Read64(whole, entry::Hash2)) {
         return {};
     }
-    Entry read{Read32(entry, EntryFlags), Read32(entry, EntryBinsSize), {}};
-    const std::uint64_t count = Read32(entry, EntryPageCount);
-    if (read.binsSize == 0 || read.binsSize % BinUnit != 0 || EntryHeaderSize + 8 * count > size) {
+    Entry read{Read32(whole, entry::Flags), Read32(whole, entry::BinsSize), {}};
+    const std::uint64_t count = Read32(whole, entry::PageCount);
+    if (read.binsSize == 0 || read.binsSize % BinUnit != 0 || entry::HeaderSize + 8 * count > size) {
         return {};
     }
-    std::uint64_t data = EntryHeaderSize + 8 * count;
+    std::uint64_t data = entry::HeaderSize + 8 * count;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t offset = Read32(entry, EntryHeaderSize + 8 * i);
-        const std::uint32_t length = Read32(entry, EntryHeaderSize + 8 * i + 4);
+        const std::uint32_t offset = Read32(whole, entry::HeaderSize + 8 * i);
+        const std::uint32_t length = Read32(whole, entry::HeaderSize + 8 * i + 4);
         if (std::uint64_t{offset} + length > read.binsSize || data + length > size) {
             return {};
         }
-        read.pages.push_back({offset, entry.substr(data, length)});
+        read.pages.push_back({offset, whole.substr(data, length)});
         data += length;
     }
     return {std::move(read), size};
 }
 
-// Applies the entries of the new-format logs from the hive's secondary sequence number on, one
-// sequence number after another, whichever log holds each. Returns how many went in.
-std::size_t ApplyEntries(std::string& hive, std::span<const Log> logs, std::uint64_t sizeLimit)
+// The new-format logs to replay, in the order their entries were written: a log's base block
+// carries the number of its first entry, so the log with the lower number holds the earlier
+// entries (LOG1 first of two alike). A log whose number is below the hive's secondary sequence
+// number holds only entries the hive has already: Windows went on in the other log.
+std::vector<const Log*> ReplayOrder(std::span<const Log> logs, std::optional<std::uint32_t> hiveSequence)
+{
+    std::vector<const Log*> order;
+    for (const Log& log : logs) {
+        if (log.type == NewFormatLog && (!hiveSequence || log.sequence >= *hiveSequence)) {
+            order.push_back(&log);
+        }
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const Log* a, const Log* b) { return a->sequence < b->sequence; });
+    return order;
+}
+
+// Applies the entries of the logs in `order` from the first log's sequence number on, one number
+// after another, whichever log holds each, up to the first that is missing or does not hold.
+// Returns how many went in.
+std::size_t ApplyEntries(std::string& hive, std::span<const Log* const> order, std::uint64_t sizeLimit)
 {
     std::map<std::uint32_t, Entry> bySequence;
-    for (const Log& log : logs) {
-        if (log.type != NewFormatLog) {
-            continue;
-        }
+    for (const Log* log : order) {
         // A log's entries follow one another from its second sector, each on a sector boundary,
         // up to the first one that is not whole: past it the log holds nothing Windows would use.
-        std::string_view rest = log.file->bytes.substr(std::min(log.sector, log.file->bytes.size()));
+        std::string_view rest = log->file->bytes.substr(std::min(log->sector, log->file->bytes.size()));
         while (true) {
-            auto [entry, size] = ReadEntry(rest);
+            auto [read, size] = ReadEntry(rest);
             if (size == 0) {
                 break;
             }
-            bySequence.try_emplace(Read32(rest, EntrySequence), std::move(entry));
+            bySequence.try_emplace(Read32(rest, entry::Sequence), std::move(read));
             rest.remove_prefix(std::min(rest.size(), (size + SectorSize - 1) / SectorSize * SectorSize));
         }
     }
     std::size_t applied = 0;
     std::uint32_t binsSize = 0;
-    for (std::uint32_t sequence = Read32(hive, SecondarySequence);; ++sequence) {
+    for (std::uint32_t sequence = order.front()->sequence;; ++sequence) {
         const auto found = bySequence.find(sequence);
         if (found == bySequence.end() || BaseBlockSize + std::uint64_t{found->second.binsSize} > sizeLimit) {
             break;
         }
-        const Entry& entry = found->second;
+        const Entry& next = found->second;
         // The hive takes the size the entry gives it; the buffer only grows, so that entries
         // which shrink and regrow it cost no more than the pages they carry.
-        binsSize = entry.binsSize;
+        binsSize = next.binsSize;
         hive.resize(std::max(hive.size(), BaseBlockSize + binsSize), '\0');
-        for (const Page& page : entry.pages) {
+        for (const Page& page : next.pages) {
             std::copy(page.bytes.begin(), page.bytes.end(), hive.begin() + BaseBlockSize + page.offset);
         }
-        Write32(hive, PrimarySequence, sequence);
-        Write32(hive, SecondarySequence, sequence);
-        Write32(hive, BinsSize, binsSize);
-        Write32(hive, BaseBlockFlags, entry.flags);
+        Write32(hive, base::PrimarySequence, sequence);
+        Write32(hive, base::SecondarySequence, sequence);
+        Write32(hive, base::BinsSize, binsSize);
+        Write32(hive, base::Flags, next.flags);
         ++applied;
         if (sequence == UINT32_MAX) {
             break;
@@ -208,9 +169,9 @@ bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTim
                      std::uint64_t sizeLimit)
 {
     const std::string_view bytes = log.file->bytes;
-    const std::uint32_t binsSize = Read32(bytes, BinsSize);
-    if (Read32(bytes, PrimarySequence) != Read32(bytes, SecondarySequence) ||
-        bytes.substr(LastWritten, 8) != hiveTimestamp || binsSize % BinUnit != 0 ||
+    const std::uint32_t binsSize = Read32(bytes, base::BinsSize);
+    if (Read32(bytes, base::PrimarySequence) != Read32(bytes, base::SecondarySequence) ||
+        bytes.substr(base::LastWritten, 8) != hiveTimestamp || binsSize % BinUnit != 0 ||
         BaseBlockSize + std::uint64_t{binsSize} > sizeLimit) {
         return false;
     }
@@ -229,7 +190,7 @@ bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTim
             page += SectorSize;
         }
     }
-    Write32(hive, BinsSize, binsSize);
+    Write32(hive, base::BinsSize, binsSize);
     return true;
 }
 
@@ -237,8 +198,8 @@ bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTim
 
 bool HiveIsDirty(std::string_view hive)
 {
-    return hive.size() >= BaseBlockSize && (Read32(hive, Checksum) != BaseBlockChecksum(hive) ||
-                                            Read32(hive, PrimarySequence) != Read32(hive, SecondarySequence));
+    return hive.size() >= BaseBlockSize &&
+           (!ChecksumHolds(hive) || Read32(hive, base::PrimarySequence) != Read32(hive, base::SecondarySequence));
 }
 
 RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
@@ -246,7 +207,7 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     if (hive.size() < BaseBlockSize) {
         return {}; // not a hive to recover: the loader says what is wrong with it
     }
-    const bool checksumHolds = Read32(hive, Checksum) == BaseBlockChecksum(hive);
+    const bool checksumHolds = ChecksumHolds(hive);
     RecoveredHive recovered;
     recovered.dirty = HiveIsDirty(hive);
     std::vector<Log> read;
@@ -260,19 +221,23 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     if (read.empty()) {
         return recovered;
     }
+    // A damaged base block has no sequence number to trust: every log counts, and the one whose
+    // entries come first gives the base block back.
+    const std::vector<const Log*> order =
+        ReplayOrder(read, checksumHolds ? std::optional(Read32(hive, base::SecondarySequence)) : std::nullopt);
     std::string bytes(hive);
-    // The log's copy of a base block stands in for a damaged one; the first hive bin keeps the
-    // time of the last write too.
+    // The first hive bin keeps the time of the last write too.
     const std::string_view timestamp = checksumHolds
-                                           ? hive.substr(LastWritten, 8)
-                                           : hive.substr(std::min(FirstBinTimestamp, hive.size()), 8);
+                                           ? hive.substr(base::LastWritten, 8)
+                                           : hive.substr(std::min(FirstBin + BinTimestamp, hive.size()), 8);
     if (!checksumHolds) {
-        bytes.replace(0, SectorSize, read.front().file->bytes.substr(0, SectorSize));
-        Write32(bytes, FileType, PrimaryFile);
+        const Log& source = order.empty() ? read.front() : *order.front();
+        bytes.replace(0, SectorSize, source.file->bytes.substr(0, SectorSize));
+        Write32(bytes, base::FileType, PrimaryFile);
     }
     // A new-format log beside an old one is the newer: the old is left from before an upgrade.
     if (std::any_of(read.begin(), read.end(), [](const Log& log) { return log.type == NewFormatLog; })) {
-        recovered.applied = ApplyEntries(bytes, read, sizeLimit);
+        recovered.applied = order.empty() ? 0 : ApplyEntries(bytes, order, sizeLimit);
     } else {
         recovered.applied = std::any_of(read.begin(), read.end(), [&](const Log& log) {
             return ApplyDirtyPages(bytes, log, timestamp, sizeLimit);
@@ -281,8 +246,8 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     if (recovered.applied == 0 && checksumHolds) {
         return recovered;
     }
-    Write32(bytes, SecondarySequence, Read32(bytes, PrimarySequence));
-    Write32(bytes, Checksum, BaseBlockChecksum(bytes));
+    Write32(bytes, base::SecondarySequence, Read32(bytes, base::PrimarySequence));
+    Write32(bytes, base::Checksum, BaseBlockChecksum(bytes));
     recovered.bytes = std::move(bytes);
     return recovered;
 }

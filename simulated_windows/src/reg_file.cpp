@@ -44,11 +44,11 @@ class Importer {
     {
         const KeyPath& path = keyLine_.path;
         if (path.names.size() > MaxKeyDepth) {
-            cursor_.Fail("key nested more than 512 levels deep");
+            cursor_.Fail(KeyTooDeep());
         }
         for (const auto& name : path.names) {
             if (name.size() > MaxKeyNameLength) {
-                cursor_.Fail("key name longer than 255 characters: " + QuotedText(name));
+                cursor_.Fail(KeyNameTooLong(name));
             }
         }
         inKey_ = true;

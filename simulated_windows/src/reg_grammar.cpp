@@ -73,8 +73,7 @@ void ReadQuoted(const RegFileCursor& cursor, LineRest& text, Text& into, const c
     constexpr bool isName = std::is_same_v<Text, std::u16string>;
     const auto tooLong = [&](std::u16string_view more) {
         if constexpr (isName) {
-            cursor.Fail("value name longer than 16383 characters: " +
-                        QuotedText(into + std::u16string(more)));
+            cursor.Fail(ValueNameTooLong(into + std::u16string(more)));
         }
     };
     while (true) {
@@ -228,20 +227,6 @@ void ReadValueData(RegFileCursor& cursor, LineRest& text, RegFileFormat format, 
 }
 
 } // namespace
-
-std::string QuotedText(std::u16string_view text)
-{
-    const std::size_t shown = 24;
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size() && i < shown; ++i) {
-        const char16_t c = text[i];
-        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
-    }
-    if (text.size() > shown) {
-        out += "...";
-    }
-    return out + "\"";
-}
 
 RegFileCursor::RegFileCursor(std::string_view fileBytes, std::string fileName, ImportProgress progress)
     : fileName_(std::move(fileName)), bytes_(fileBytes), progress_(std::move(progress))

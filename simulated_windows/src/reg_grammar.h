@@ -75,8 +75,6 @@ class RegFileCursor {
     std::u16string line_;
 };
 
-// A short, printable rendering of file text for a fault's reason: it must stay on one line.
-std::string QuotedText(std::u16string_view text);
 
 // The first line names the format: "Windows Registry Editor Version 5.00" or "REGEDIT4". Anything
 // else is refused, the Windows 3.1 format by name.

@@ -345,4 +345,19 @@ std::shared_ptr<RegistryKey> Registry::Root(RootKey root) const
     return number < RootKeyNumbers ? roots_[number] : nullptr;
 }
 
+std::string KeyTooDeep()
+{
+    return "key nested more than " + std::to_string(MaxKeyDepth) + " levels deep";
+}
+
+std::string KeyNameTooLong(std::u16string_view name)
+{
+    return "key name longer than " + std::to_string(MaxKeyNameLength) + " characters: " + QuotedText(name);
+}
+
+std::string ValueNameTooLong(std::u16string_view name)
+{
+    return "value name longer than " + std::to_string(MaxValueNameLength) + " characters: " + QuotedText(name);
+}
+
 } // namespace simulated_windows

@@ -103,10 +103,15 @@ class RegistryKey {
 };
 
 // Windows refuses keys nested deeper than this below their root key, and longer key and value
-// names (registry element size limits).
+// names (registry element size limits). They are the registry's, whatever file it is loaded from:
+// every loader refuses an element past one with the reason below, so that what loads from one
+// kind of file loads from the other, and what export_registry writes loads back.
 inline constexpr std::size_t MaxKeyDepth = 512;
 inline constexpr std::size_t MaxKeyNameLength = 255;
 inline constexpr std::size_t MaxValueNameLength = 16383;
+std::string KeyTooDeep();                              // "key nested more than 512 levels deep"
+std::string KeyNameTooLong(std::u16string_view name);   // "key name longer than 255 characters: "...""
+std::string ValueNameTooLong(std::u16string_view name); // the same for value names, past 16383
 
 // Splits a path at its backslashes. A path is invalid (`valid` false) when it
 // begins with a backslash or has an empty name inside; backslashes after the last name are

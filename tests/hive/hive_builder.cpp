@@ -50,32 +50,6 @@ void PutText(std::string& bytes, std::size_t at, const char* text)
     throw std::runtime_error("hivex: " + what + ": " + std::strerror(errno));
 }
 
-std::string Utf8(const std::u16string& text)
-{
-    std::string utf8;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            utf8 += static_cast<char>(c);
-        } else if (c < 0x800) {
-            utf8 += static_cast<char>(0xC0 | (c >> 6));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            utf8 += static_cast<char>(0xE0 | (c >> 12));
-            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            utf8 += static_cast<char>(0xF0 | (c >> 18));
-            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return utf8;
-}
 
 struct HiveClose {
     void operator()(hive_h* hive) const { hivex_close(hive); }
@@ -333,6 +307,33 @@ std::string Numbered(const char* prefix, std::size_t i)
 
 } // namespace
 
+std::string Utf8(const std::u16string& text)
+{
+    std::string utf8;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 std::string SystemHive(const sim::Registry& machine, std::uint32_t controlSet)
 {
     char path[] = "/tmp/hive_builder_XXXXXX";
@@ -503,6 +504,42 @@ std::string HostileHive(Shape shape, std::size_t size, std::size_t padding)
         break;
     }
     }
+    return hive;
+}
+
+const char* ValidShapeName(ValidShape shape)
+{
+    return shape == ValidShape::IndexRootOfLi ? "IndexRootOfLi" : "IndexRootOfLh";
+}
+
+std::string ValidHive(ValidShape shape)
+{
+    // k's one subkey x has three subkeys; k's leaf, made an index root, then names x's leaf, so
+    // that k's subkeys are x's, each reached once.
+    sim::Registry machine;
+    for (const char* name : {"a", "b", "c"}) {
+        Set(Add(machine, std::string("k\\x\\") + name), "v", 4, 4);
+    }
+    std::string hive = SystemHive(machine);
+    const std::string base = "ControlSet001\\Hostile";
+    const Cells cells(hive);
+    const std::size_t root = FirstBin + Get32(hive, cells.Key(base + "\\k") + KeySubkeyList);
+    const std::size_t leaf = FirstBin + Get32(hive, cells.Key(base + "\\k\\x") + KeySubkeyList);
+    PutText(hive, root + 4, "ri");
+    Put32(hive, root + 8, Relative(leaf));
+    Put32(hive, cells.Key(base + "\\k") + 0x18, 3); // its number of subkeys
+    if (shape == ValidShape::IndexRootOfLi) {
+        // Each entry keeps the key's offset and drops its hash; the cell shrinks to what three
+        // entries need, 20 bytes rounded to 24, and its rest becomes a free cell.
+        const auto size = static_cast<std::size_t>(-static_cast<std::int32_t>(Get32(hive, leaf)));
+        PutText(hive, leaf + 4, "li");
+        for (std::size_t i = 0; i < 3; ++i) {
+            Put32(hive, leaf + 8 + 4 * i, Get32(hive, leaf + 8 + 8 * i));
+        }
+        Put32(hive, leaf, static_cast<std::uint32_t>(-24));
+        Put32(hive, leaf + 24, static_cast<std::uint32_t>(size - 24));
+    }
+    RenameKey(hive, base, "Regular");
     return hive;
 }
 

@@ -8,6 +8,9 @@
 
 namespace hive_builder {
 
+// `text` in UTF-8, as hivex takes and gives names.
+std::string Utf8(const std::u16string& text);
+
 // The bytes of an empty hive of our own making: a base block with its checksum, one hive bin, a
 // root key with its security cell and free space behind them. hivex opens it and can add to it.
 std::string EmptyHive();
@@ -42,6 +45,16 @@ inline constexpr Shape Shapes[] = {Shape::RepeatedSubkey, Shape::SharedSubkey,  
                                    Shape::SharedValues,   Shape::SharedData,    Shape::SharedSegments,
                                    Shape::HugeIndexRoot,  Shape::HugeBlockList, Shape::CellPastItsBin};
 const char* ShapeName(Shape shape);
+// Structures Windows writes that hivex does not, made the same way: each a SYSTEM hive whose key
+// ControlSet001\Regular holds the shape, which every reader takes.
+enum class ValidShape {
+    IndexRootOfLi, // an index root ("ri") naming a leaf of 4-byte entries ("li"), its cell no larger than they need
+    IndexRootOfLh, // an index root naming a leaf with hashes of its names ("lh"), as Windows writes large lists
+};
+inline constexpr ValidShape ValidShapes[] = {ValidShape::IndexRootOfLi, ValidShape::IndexRootOfLh};
+const char* ValidShapeName(ValidShape shape);
+std::string ValidHive(ValidShape shape);
+
 // `padding` bytes of data in values beside the shape, read before it, to make the file large.
 std::string HostileHive(Shape shape, std::size_t size, std::size_t padding = 0);
 

@@ -27,7 +27,8 @@ struct LogEntry {
     bool badHash = false; // its first hash does not match what it holds
 };
 
-// A log of Windows 8.1 and later: a copy of `hive`'s base block, then the entries in order.
+// A log of Windows 8.1 and later: a copy of `hive`'s base block that carries the first entry's
+// sequence number, as Windows starts a log, then the entries in order.
 std::string NewFormatLog(std::string_view hive, const std::vector<LogEntry>& entries);
 
 // A log of Windows XP to 8 for the write that turns `before` into `after`: a copy of `before`'s

@@ -4,9 +4,9 @@
 // the logs beside it: OUT.hiv.LOG1 and OUT.hiv.LOG2 in the format of Windows 8.1 and later, or
 // OUT.hiv.LOG1 in that of Windows XP to 8. For the hive fuzzer's seeds, and a replay by hand.
 // Or writes the hostile hives of hive_builder.h, one file a shape named after it, as seeds for the
-// hive fuzzer.
+// hive fuzzer; or, with --valid, the shapes Windows writes that hivex does not.
 //   make_system_hive OUT.hiv [--control-set N | --dirty AFTER.reg | --dirty-old AFTER.reg] FILE.reg...
-//   make_system_hive --hostile DIR
+//   make_system_hive --hostile DIR | --valid DIR
 #include "hive/hive_builder.h"
 #include "hive/log_builder.h"
 #include "reg_file.h"
@@ -43,6 +43,13 @@ int main(int argc, char** argv)
         for (const hive_builder::Shape shape : hive_builder::Shapes) {
             const std::string path = std::string(argv[2]) + "/" + hive_builder::ShapeName(shape) + ".hiv";
             std::ofstream(path, std::ios::binary) << hive_builder::HostileHive(shape, 4);
+        }
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--valid") == 0) {
+        for (const hive_builder::ValidShape shape : hive_builder::ValidShapes) {
+            const std::string path = std::string(argv[2]) + "/" + hive_builder::ValidShapeName(shape) + ".hiv";
+            std::ofstream(path, std::ios::binary) << hive_builder::ValidHive(shape);
         }
         return 0;
     }
