@@ -15,6 +15,7 @@
 // past it.
 #include "hive_file.h"
 #include "hive_log.h"
+#include "regf_layout.h"
 #include "reg_file.h"
 
 #include <hivex.h>
@@ -34,31 +35,24 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, st
 
 namespace {
 
-// The regf layout, as simulated_windows/src/hive_walk.cpp reads it.
-constexpr std::size_t FirstBin = 0x1000;
+namespace regf = sim::regf;
+using regf::FirstBin;
 
 std::uint32_t Get32(const std::uint8_t* data, std::size_t at)
 {
-    std::uint32_t value = 0;
-    std::memcpy(&value, data + at, 4);
-    return value;
+    return regf::Read32({reinterpret_cast<const char*>(data) + at, 4}, 0);
 }
 
 void Put32(std::uint8_t* data, std::size_t at, std::uint32_t value)
 {
-    std::memcpy(data + at, &value, 4);
+    regf::Write32({reinterpret_cast<char*>(data) + at, 4}, 0, value);
 }
 
 void FixChecksum(std::uint8_t* data, std::size_t size)
 {
-    if (size < 0x200) {
-        return;
+    if (size >= regf::SectorSize) {
+        Put32(data, regf::base::Checksum, regf::BaseBlockChecksum({reinterpret_cast<const char*>(data), size}));
     }
-    std::uint32_t checksum = 0;
-    for (std::size_t at = 0; at < 0x1FC; at += 4) {
-        checksum ^= Get32(data, at);
-    }
-    Put32(data, 0x1FC, checksum == 0 ? 1 : checksum == 0xFFFFFFFF ? 0xFFFFFFFE : checksum);
 }
 
 struct Cells {
@@ -69,12 +63,12 @@ struct Cells {
 Cells FindCells(const std::uint8_t* data, std::size_t size)
 {
     Cells cells;
-    for (std::size_t bin = FirstBin; bin + 0x20 <= size && std::memcmp(data + bin, "hbin", 4) == 0;) {
-        const std::size_t binSize = Get32(data, bin + 8);
-        if (binSize < 0x1000 || binSize > size - bin) {
+    for (std::size_t bin = FirstBin; bin + regf::BinHeaderSize <= size && std::memcmp(data + bin, "hbin", 4) == 0;) {
+        const std::size_t binSize = Get32(data, bin + regf::BinSize);
+        if (binSize < regf::BinUnit || binSize > size - bin) {
             break;
         }
-        for (std::size_t cell = bin + 0x20; cell + 8 <= bin + binSize;) {
+        for (std::size_t cell = bin + regf::BinHeaderSize; cell + 8 <= bin + binSize;) {
             const auto declared = static_cast<std::int32_t>(Get32(data, cell));
             const std::int64_t length = declared < 0 ? -std::int64_t{declared} : declared;
             if (length < 8 || static_cast<std::uint64_t>(length) > bin + binSize - cell) {
@@ -124,11 +118,10 @@ bool Reshape(std::uint8_t* data, std::size_t size, std::minstd_rand& random)
         if (cells.keys.size() >= 2) {
             const std::size_t key = pick(cells.keys);
             const std::size_t other = pick(cells.keys);
-            // The number of subkeys at 0x18 and their list at 0x20; of values at 0x28 and 0x2C.
             const bool subkeys = random() % 2 == 0;
-            const std::size_t count = subkeys ? 0x18 : 0x28;
-            const std::size_t list = subkeys ? 0x20 : 0x2C;
-            if (fits(key, 0x2C) && fits(other, 0x2C)) {
+            const std::size_t count = subkeys ? regf::key::Subkeys : regf::key::Values;
+            const std::size_t list = subkeys ? regf::key::List : regf::key::ValueList;
+            if (fits(key, regf::key::ValueList) && fits(other, regf::key::ValueList)) {
                 Put32(data, key + count, Get32(data, other + count));
                 Put32(data, key + list, Get32(data, other + list));
                 return true;
@@ -139,9 +132,9 @@ bool Reshape(std::uint8_t* data, std::size_t size, std::minstd_rand& random)
         if (cells.values.size() >= 2) {
             const std::size_t value = pick(cells.values);
             const std::size_t other = pick(cells.values);
-            if (fits(value, 0x10) && fits(other, 0x10)) {
-                Put32(data, value + 0x08, Get32(data, other + 0x08) & 0x7FFFFFFF);
-                Put32(data, value + 0x0C, Get32(data, other + 0x0C));
+            if (fits(value, regf::value::Data) && fits(other, regf::value::Data)) {
+                Put32(data, value + regf::value::Size, Get32(data, other + regf::value::Size) & ~regf::value::DataInRecord);
+                Put32(data, value + regf::value::Data, Get32(data, other + regf::value::Data));
                 return true;
             }
         }
@@ -149,8 +142,8 @@ bool Reshape(std::uint8_t* data, std::size_t size, std::minstd_rand& random)
     case 3: // a count far larger than its cell: subkeys, values, list entries, big data segments
         if (!cells.keys.empty() && random() % 2 == 0) {
             const std::size_t key = pick(cells.keys);
-            if (fits(key, 0x2C)) {
-                Put32(data, key + (random() % 2 == 0 ? 0x18 : 0x28), huge[random() % 6]);
+            if (fits(key, regf::key::ValueList)) {
+                Put32(data, key + (random() % 2 == 0 ? regf::key::Subkeys : regf::key::Values), huge[random() % 6]);
                 return true;
             }
         }
@@ -164,8 +157,8 @@ bool Reshape(std::uint8_t* data, std::size_t size, std::minstd_rand& random)
     case 4: // a value's data size far larger than its cell
         if (!cells.values.empty()) {
             const std::size_t value = pick(cells.values);
-            if (fits(value, 0x0C)) {
-                Put32(data, value + 0x08, huge[random() % 6] & 0x7FFFFFFF);
+            if (fits(value, regf::value::Size)) {
+                Put32(data, value + regf::value::Size, huge[random() % 6] & ~regf::value::DataInRecord);
                 return true;
             }
         }
@@ -229,15 +222,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!sim::IsHive(bytes)) {
         return -1; // not a hive: the .reg fuzzer's ground, and no use to the corpus
     }
-    std::uint32_t binsSize = 0;
-    if (bytes.size() >= 44) {
-        std::memcpy(&binsSize, bytes.data() + 40, 4);
-    }
-    const std::string_view hive = bytes.substr(0, std::min<std::uint64_t>(bytes.size(), 4096ULL + binsSize));
+    const std::uint32_t binsSize = bytes.size() >= regf::base::BinsSize + 4 ? regf::Read32(bytes, regf::base::BinsSize) : 0;
+    const std::string_view hive =
+        bytes.substr(0, std::min<std::uint64_t>(bytes.size(), std::uint64_t{regf::BaseBlockSize} + binsSize));
     const std::string_view rest = bytes.substr(hive.size());
-    std::size_t second = 512;
-    while (second < rest.size() && rest.substr(second, 4) != "regf") {
-        second += 512;
+    std::size_t second = regf::SectorSize;
+    while (second < rest.size() && rest.substr(second, 4) != regf::Signature) {
+        second += regf::SectorSize;
     }
     std::vector<sim::HiveLog> logs;
     if (!rest.empty()) {
@@ -269,7 +260,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     const auto* base = reinterpret_cast<const std::uint8_t*>(mounted.data());
-    const hive_node_h root = mounted.size() >= 0x28 ? FirstBin + Get32(base, 0x24) : 0;
+    const hive_node_h root =
+        mounted.size() >= regf::base::RootCell + 4 ? FirstBin + Get32(base, regf::base::RootCell) : 0;
     for (const auto& [node, times] : asked.children) {
         if (times > (node == root ? 3 : 1)) {
             std::abort();

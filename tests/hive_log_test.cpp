@@ -7,6 +7,7 @@
 #include "hive/log_builder.h"
 #include "hive_log.h"
 #include "marvin32.h"
+#include "regf_layout.h"
 #include "reg_file.h"
 #include "replay/registry_export.h"
 #include "simulated_windows/simulated_platform.h"
@@ -35,6 +36,11 @@ TEST(Marvin32, GivesThePublishedResults)
         {"abc", 0xD53CD9CECD0893B7, 0x22C74339492769BF},
         {"\xab\x42\x7e\xa8\xd1\x0f\xc7", 0x004FB61A001BDBCC, 0xE11847E4F0678C41},
         {"abcdefghijklmnopqrstuvwxyz", 0xDDDDEEEEFFFF000, 0xA128EB7E7260ACA2},
+        // The first 32 bytes of the first entry of a SYSTEM.LOG1 Windows wrote, and its Hash-2.
+        {std::string("\x48\x76\x4c\x45\x00\x3e\x00\x00\x01\x00\x00\x00\x3b\x08\x00\x00"
+                     "\x00\x30\xbd\x00\x03\x00\x00\x00\xc4\x81\x2c\xbe\xa1\xb6\x70\x4b",
+                     32),
+         sim::regf::entry::HashSeed, 0xDD88C5D7DF48F30A},
     };
     for (const auto& [data, seed, result] : vectors) {
         EXPECT_EQ(sim::Marvin32({reinterpret_cast<const unsigned char*>(data.data()), data.size()}, seed),
@@ -91,6 +97,9 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     std::string damagedBaseBlock = dirty;
     damagedBaseBlock[8] ^= 1; // its sequence number, which the log gives back
     const std::string cut = NewFormatLog(dirty, {second, third});
+    // Windows writes a hive's base block back long after its logs: its numbers lag behind theirs.
+    const hive_builder::LogEntry ahead1{hive[0], hive[1], 40}, ahead2{hive[1], hive[2], 41},
+        ahead3{hive[2], hive[3], 42};
 
     const std::string Folder = "(a folder)"; // made as a folder of that name, not a file
     struct Case {
@@ -103,6 +112,11 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     const Case cases[] = {
         {"entries over both logs", dirty, NewFormatLog(dirty, {first, second}), NewFormatLog(dirty, {third}),
          3, ""},
+        {"logs far ahead of the hive", dirty, NewFormatLog(dirty, {ahead1, ahead2}), NewFormatLog(dirty, {ahead3}),
+         3, ""},
+        {"the earlier entries in LOG2", dirty, NewFormatLog(dirty, {ahead3}), NewFormatLog(dirty, {ahead1, ahead2}),
+         3, ""},
+        {"a gap after the first log", dirty, NewFormatLog(dirty, {ahead1}), NewFormatLog(dirty, {ahead3}), 1, ""},
         {"a bad hash in the middle", dirty, NewFormatLog(dirty, {first, {hive[1], hive[2], 8, true}}),
          NewFormatLog(dirty, {third}), 1, ""},
         {"a log of an older generation", dirty, NewFormatLog(dirty, {first}),

@@ -3,6 +3,8 @@
 // not a SYSTEM hive, is refused whole with what is wrong.
 #include "adapter_report/adapter_report.h"
 #include "hive/hive_builder.h"
+#include "hive_cells.h"
+#include "regf_layout.h"
 #include "reg_file.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
@@ -127,6 +129,15 @@ TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
     }
     sim::CreateKey(deep.Root(sim::RootKey::LocalMachine), sim::SplitKeyPath(deepPath));
     const std::string deepHive = WriteBytes("deep.hiv", hive_builder::SystemHive(deep));
+    // Names one past what Windows takes, which a .reg file is refused for too.
+    sim::Registry longNames = ImportedRegistry({Adapter("CurrentControlSet", "x")});
+    sim::CreateKey(longNames.Root(sim::RootKey::LocalMachine),
+                   sim::SplitKeyPath(u"SYSTEM\\Long\\" + std::u16string(sim::MaxKeyNameLength + 1, u'k')));
+    const std::string longKeyHive = WriteBytes("longkey.hiv", hive_builder::SystemHive(longNames));
+    sim::Registry longValue = ImportedRegistry({Adapter("CurrentControlSet", "x")});
+    sim::CreateKey(longValue.Root(sim::RootKey::LocalMachine), sim::SplitKeyPath(u"SYSTEM\\Long"))
+        ->SetValue(std::u16string(sim::MaxValueNameLength + 1, u'n'), 4, {});
+    const std::string longValueHive = WriteBytes("longvalue.hiv", hive_builder::SystemHive(longValue));
     const std::string selectSeven = TempPath("seven.hiv");
     hive_builder::WriteSystemHive(
         selectSeven, ImportedRegistry({Adapter("CurrentControlSet", "x"),
@@ -141,6 +152,8 @@ TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
         {WriteBytes("empty.hiv", hive_builder::EmptyHive()), "not a SYSTEM hive: it has no Select key"},
         {selectSeven, "not a SYSTEM hive: Select\\Current is 7, but the hive has no ControlSet007"},
         {deepHive, "key nested more than 512 levels deep"},
+        {longKeyHive, "key name longer than 255 characters: \"kkkkkkkkkkkkkkkkkkkkkkkk...\""},
+        {longValueHive, "value name longer than 16383 characters: \"nnnnnnnnnnnnnnnnnnnnnnnn...\""},
         // Built by hand: read naively, the first takes 2^40 steps, the others many times the file.
         {Hostile(Shape::RepeatedSubkey, 40), "a damaged hive: a key is reached twice through subkey lists"},
         {Hostile(Shape::SharedSubkey, 0), "a damaged hive: a key is reached twice through subkey lists"},
@@ -167,6 +180,51 @@ TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
         std::remove(path.c_str());
     }
     std::remove(good.c_str());
+}
+
+// hivex takes an index root's count, and the counts of the leaves it names, on trust: the checks
+// before it, over a key whose subkey list is an index root naming one leaf. A leaf's entries take
+// 4 bytes ("li") or 8 ("lf", "lh").
+TEST(HiveCells, AnIndexRootAndItsLeavesHoldWhatTheyDeclare)
+{
+    namespace regf = sim::regf;
+    struct Case {
+        const char* situation;
+        const char* list; // the key's list: "ri", or a leaf's kind for a key without an index root
+        std::uint16_t rootCount;
+        const char* leaf;
+        std::uint16_t leafCount;
+        std::int32_t leafCell; // its size
+        const char* fault;
+    };
+    const char* const tooMany = "a list declares more entries than its cell holds";
+    const Case cases[] = {
+        {"li entries in a cell just large enough", "ri", 1, "li", 3, 24, nullptr},
+        {"lh entries in a cell just large enough", "ri", 1, "lh", 3, 32, nullptr},
+        {"lf entries one too many", "ri", 1, "lf", 4, 32, tooMany},
+        {"li entries one too many", "ri", 1, "li", 5, 24, tooMany},
+        {"an index root that declares more leaves than it holds", "ri", 3, "li", 1, 16, tooMany},
+        {"a leaf of no known kind, which hivex refuses", "ri", 1, "zz", 999, 16, nullptr},
+        {"a leaf named by the key, which hivex checks", "lh", 1, "lh", 999, 16, nullptr},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.situation);
+        std::string hive(2 * regf::BaseBlockSize, '\0');
+        const std::size_t key = regf::FirstBin + 0x20, root = key + 0x60, leaf = root + 0x10;
+        regf::Write32(hive, key, static_cast<std::uint32_t>(-0x60));
+        hive.replace(key + 4, 2, "nk");
+        regf::Write32(hive, key + regf::key::Subkeys, 3);
+        regf::Write32(hive, key + regf::key::List, static_cast<std::uint32_t>(root - regf::FirstBin));
+        regf::Write32(hive, root, static_cast<std::uint32_t>(-0x10));
+        hive.replace(root + regf::ListHeader, 2, row.list);
+        regf::Write(hive, root + regf::ListCount, row.rootCount, 2);
+        regf::Write32(hive, root + regf::ListEntries, static_cast<std::uint32_t>(leaf - regf::FirstBin));
+        regf::Write32(hive, leaf, static_cast<std::uint32_t>(-row.leafCell));
+        hive.replace(leaf + regf::ListHeader, 2, row.leaf);
+        regf::Write(hive, leaf + regf::ListCount, row.leafCount, 2);
+        const char* fault = sim::IndexRootFault(hive, key);
+        EXPECT_STREQ(fault, row.fault);
+    }
 }
 
 } // namespace

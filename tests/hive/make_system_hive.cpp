@@ -73,9 +73,11 @@ int main(int argc, char** argv)
             Save(out, dirty);
             if (option == "--dirty-old") {
                 Save(out + ".LOG1", hive_builder::OldFormatLog(before, after));
-            } else { // the write in LOG1; in LOG2 an entry that follows it and changes nothing
-                Save(out + ".LOG1", hive_builder::NewFormatLog(dirty, {{before, after, 1}}));
-                Save(out + ".LOG2", hive_builder::NewFormatLog(dirty, {{after, after, 2}}));
+            } else {
+                // The write in LOG1; in LOG2 an entry that follows it and changes nothing. As on
+                // Windows, the hive's own sequence numbers lag far behind its logs'.
+                Save(out + ".LOG1", hive_builder::NewFormatLog(dirty, {{before, after, 31}}));
+                Save(out + ".LOG2", hive_builder::NewFormatLog(dirty, {{after, after, 32}}));
             }
         }
     } catch (const std::exception& error) {
