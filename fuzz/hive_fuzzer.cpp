@@ -15,8 +15,8 @@
 // past it.
 #include "hive_file.h"
 #include "hive_log.h"
-#include "regf_layout.h"
 #include "reg_file.h"
+#include "regf_layout.h"
 
 #include <hivex.h>
 
@@ -51,7 +51,8 @@ void Put32(std::uint8_t* data, std::size_t at, std::uint32_t value)
 void FixChecksum(std::uint8_t* data, std::size_t size)
 {
     if (size >= regf::SectorSize) {
-        Put32(data, regf::base::Checksum, regf::BaseBlockChecksum({reinterpret_cast<const char*>(data), size}));
+        Put32(data, regf::base::Checksum,
+              regf::BaseBlockChecksum({reinterpret_cast<const char*>(data), size}));
     }
 }
 
@@ -63,7 +64,8 @@ struct Cells {
 Cells FindCells(const std::uint8_t* data, std::size_t size)
 {
     Cells cells;
-    for (std::size_t bin = FirstBin; bin + regf::BinHeaderSize <= size && std::memcmp(data + bin, "hbin", 4) == 0;) {
+    for (std::size_t bin = FirstBin;
+         bin + regf::BinHeaderSize <= size && std::memcmp(data + bin, "hbin", 4) == 0;) {
         const std::size_t binSize = Get32(data, bin + regf::BinSize);
         if (binSize < regf::BinUnit || binSize > size - bin) {
             break;
@@ -133,7 +135,8 @@ bool Reshape(std::uint8_t* data, std::size_t size, std::minstd_rand& random)
             const std::size_t value = pick(cells.values);
             const std::size_t other = pick(cells.values);
             if (fits(value, regf::value::Data) && fits(other, regf::value::Data)) {
-                Put32(data, value + regf::value::Size, Get32(data, other + regf::value::Size) & ~regf::value::DataInRecord);
+                Put32(data, value + regf::value::Size,
+                      Get32(data, other + regf::value::Size) & ~regf::value::DataInRecord);
                 Put32(data, value + regf::value::Data, Get32(data, other + regf::value::Data));
                 return true;
             }
@@ -143,7 +146,8 @@ bool Reshape(std::uint8_t* data, std::size_t size, std::minstd_rand& random)
         if (!cells.keys.empty() && random() % 2 == 0) {
             const std::size_t key = pick(cells.keys);
             if (fits(key, regf::key::ValueList)) {
-                Put32(data, key + (random() % 2 == 0 ? regf::key::Subkeys : regf::key::Values), huge[random() % 6]);
+                Put32(data, key + (random() % 2 == 0 ? regf::key::Subkeys : regf::key::Values),
+                      huge[random() % 6]);
                 return true;
             }
         }
@@ -222,7 +226,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!sim::IsHive(bytes)) {
         return -1; // not a hive: the .reg fuzzer's ground, and no use to the corpus
     }
-    const std::uint32_t binsSize = bytes.size() >= regf::base::BinsSize + 4 ? regf::Read32(bytes, regf::base::BinsSize) : 0;
+    const std::uint32_t binsSize =
+        bytes.size() >= regf::base::BinsSize + 4 ? regf::Read32(bytes, regf::base::BinsSize) : 0;
     const std::string_view hive =
         bytes.substr(0, std::min<std::uint64_t>(bytes.size(), std::uint64_t{regf::BaseBlockSize} + binsSize));
     const std::string_view rest = bytes.substr(hive.size());

@@ -7,8 +7,8 @@
 #include "hive/log_builder.h"
 #include "hive_log.h"
 #include "marvin32.h"
-#include "regf_layout.h"
 #include "reg_file.h"
+#include "regf_layout.h"
 #include "replay/registry_export.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
@@ -112,11 +112,12 @@ TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     const Case cases[] = {
         {"entries over both logs", dirty, NewFormatLog(dirty, {first, second}), NewFormatLog(dirty, {third}),
          3, ""},
-        {"logs far ahead of the hive", dirty, NewFormatLog(dirty, {ahead1, ahead2}), NewFormatLog(dirty, {ahead3}),
-         3, ""},
-        {"the earlier entries in LOG2", dirty, NewFormatLog(dirty, {ahead3}), NewFormatLog(dirty, {ahead1, ahead2}),
-         3, ""},
-        {"a gap after the first log", dirty, NewFormatLog(dirty, {ahead1}), NewFormatLog(dirty, {ahead3}), 1, ""},
+        {"logs far ahead of the hive", dirty, NewFormatLog(dirty, {ahead1, ahead2}),
+         NewFormatLog(dirty, {ahead3}), 3, ""},
+        {"the earlier entries in LOG2", dirty, NewFormatLog(dirty, {ahead3}),
+         NewFormatLog(dirty, {ahead1, ahead2}), 3, ""},
+        {"a gap after the first log", dirty, NewFormatLog(dirty, {ahead1}), NewFormatLog(dirty, {ahead3}), 1,
+         ""},
         {"a bad hash in the middle", dirty, NewFormatLog(dirty, {first, {hive[1], hive[2], 8, true}}),
          NewFormatLog(dirty, {third}), 1, ""},
         {"a log of an older generation", dirty, NewFormatLog(dirty, {first}),

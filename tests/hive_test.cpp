@@ -4,8 +4,8 @@
 #include "adapter_report/adapter_report.h"
 #include "hive/hive_builder.h"
 #include "hive_cells.h"
-#include "regf_layout.h"
 #include "reg_file.h"
+#include "regf_layout.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/test_support.h"
 

@@ -73,7 +73,8 @@ BigDataList BigDataListOf(std::string_view hive, std::size_t value)
     const std::uint32_t size = Read32(hive, value + value::Size);
     const std::size_t data = Named(hive, value + value::Data);
     const std::size_t cell = CellSize(hive, data);
-    if ((size & value::DataInRecord) != 0 || cell < 8 || size <= cell - 4 || hive.substr(data + 4, 2) != "db") {
+    if ((size & value::DataInRecord) != 0 || cell < 8 || size <= cell - 4 ||
+        hive.substr(data + 4, 2) != "db") {
         return {};
     }
     if (!CellHolds(hive, data, BigDataSegmentList)) { // its signature, count and list

@@ -1,22 +1,22 @@
 #include "hive_file.h"
 
+#include "code_page.h"
 #include "hive_log.h"
 #include "hive_walk.h"
-#include "regf_layout.h"
-#include "code_page.h"
 #include "mapped_file.h"
 #include "reg_file.h"
+#include "regf_layout.h"
 
 #include <hivex.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <optional>
 #include <cstring>
 #include <dirent.h>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -93,7 +93,8 @@ std::string BaseBlockFault(std::string_view bytes)
     if (!regf::ChecksumHolds(bytes)) {
         return "the checksum of its base block is wrong";
     }
-    const std::uint64_t needed = regf::BaseBlockSize + std::uint64_t{regf::Read32(bytes, regf::base::BinsSize)};
+    const std::uint64_t needed =
+        regf::BaseBlockSize + std::uint64_t{regf::Read32(bytes, regf::base::BinsSize)};
     if (needed > bytes.size()) {
         return "cut short: its hive bins need " + std::to_string(needed) + " bytes, the file has " +
                std::to_string(bytes.size());
@@ -135,8 +136,8 @@ std::u16string CurrentControlSet(const HiveReader& hive, hive_node_h root)
     char name[32];
     std::snprintf(name, sizeof name, "ControlSet%03u", static_cast<unsigned>(*number));
     if (hive.FindChild(root, AnsiToUtf16(name)) == 0) {
-        hive.Fail("not a SYSTEM hive: Select\\Current is " + std::to_string(*number) + ", but the hive has no " +
-                  name);
+        hive.Fail("not a SYSTEM hive: Select\\Current is " + std::to_string(*number) +
+                  ", but the hive has no " + name);
     }
     return AnsiToUtf16(name);
 }

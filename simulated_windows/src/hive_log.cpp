@@ -199,7 +199,8 @@ bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTim
 bool HiveIsDirty(std::string_view hive)
 {
     return hive.size() >= BaseBlockSize &&
-           (!ChecksumHolds(hive) || Read32(hive, base::PrimarySequence) != Read32(hive, base::SecondarySequence));
+           (!ChecksumHolds(hive) ||
+            Read32(hive, base::PrimarySequence) != Read32(hive, base::SecondarySequence));
 }
 
 RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
@@ -223,8 +224,8 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     }
     // A damaged base block has no sequence number to trust: every log counts, and the one whose
     // entries come first gives the base block back.
-    const std::vector<const Log*> order =
-        ReplayOrder(read, checksumHolds ? std::optional(Read32(hive, base::SecondarySequence)) : std::nullopt);
+    const std::vector<const Log*> order = ReplayOrder(
+        read, checksumHolds ? std::optional(Read32(hive, base::SecondarySequence)) : std::nullopt);
     std::string bytes(hive);
     // The first hive bin keeps the time of the last write too.
     const std::string_view timestamp = checksumHolds

@@ -130,6 +130,19 @@ void HiveReader::RequireCell(std::size_t cell, std::size_t fields, const char* w
     }
 }
 
+std::u16string HiveReader::WithinLimit(HivexOwned<char> name, const char* what, std::size_t limit,
+                                       std::string (*tooLong)(std::u16string_view)) const
+{
+    if (!name) {
+        Fail(Damaged + "hivex cannot read " + what);
+    }
+    std::u16string wide = Utf8ToUtf16(name.get());
+    if (wide.size() > limit) {
+        Fail(tooLong(wide));
+    }
+    return wide;
+}
+
 hive_node_h HiveReader::Root() const
 {
     const hive_node_h root = hivex_root(hive_);
@@ -155,15 +168,8 @@ HivexOwned<hive_node_h> HiveReader::Children(hive_node_h node, const char* what)
 std::u16string HiveReader::NodeName(hive_node_h node) const
 {
     RequireCell(node, regf::key::Fields, "a key's record");
-    const HivexOwned<char> name(hivex_node_name(hive_, node));
-    if (!name) {
-        Fail(Damaged + "hivex cannot read the name of a key");
-    }
-    std::u16string wide = Utf8ToUtf16(name.get());
-    if (wide.size() > MaxKeyNameLength) {
-        Fail(KeyNameTooLong(wide));
-    }
-    return wide;
+    return WithinLimit(HivexOwned<char>(hivex_node_name(hive_, node)), "the name of a key", MaxKeyNameLength,
+                       KeyNameTooLong);
 }
 
 hive_node_h HiveReader::FindChild(hive_node_h node, std::u16string_view name) const
@@ -190,15 +196,8 @@ HivexOwned<hive_value_h> HiveReader::Values(hive_node_h node) const
 std::u16string HiveReader::ValueName(hive_value_h value) const
 {
     RequireCell(value, regf::value::Fields, "a value's record");
-    const HivexOwned<char> name(hivex_value_key(hive_, value));
-    if (!name) {
-        Fail(Damaged + "hivex cannot read a value");
-    }
-    std::u16string wide = Utf8ToUtf16(name.get());
-    if (wide.size() > MaxValueNameLength) {
-        Fail(ValueNameTooLong(wide));
-    }
-    return wide;
+    return WithinLimit(HivexOwned<char>(hivex_value_key(hive_, value)), "a value", MaxValueNameLength,
+                       ValueNameTooLong);
 }
 
 std::size_t HiveReader::BigDataSegments(hive_value_h value) const

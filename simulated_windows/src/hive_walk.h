@@ -54,6 +54,9 @@ class HiveReader {
 
   private:
     void RequireCell(std::size_t cell, std::size_t fields, const char* what) const;
+    // A name hivex read, in UTF-16, refused past Windows' `limit` with the reason `tooLong` gives.
+    std::u16string WithinLimit(HivexOwned<char> name, const char* what, std::size_t limit,
+                               std::string (*tooLong)(std::u16string_view)) const;
 
     hive_h* hive_;
     std::string_view bytes_;

@@ -75,7 +75,6 @@ class RegFileCursor {
     std::u16string line_;
 };
 
-
 // The first line names the format: "Windows Registry Editor Version 5.00" or "REGEDIT4". Anything
 // else is refused, the Windows 3.1 format by name.
 enum class RegFileFormat { Version5, Version4 };

@@ -96,18 +96,18 @@ inline constexpr std::size_t BinTimestamp = 20;
 
 // A cell starts with its size, negative while in use, then its two-letter signature. Offsets
 // within a cell count from its start, its size included.
-namespace key {                               // "nk"
-inline constexpr std::size_t Subkeys = 0x18;  // its number of subkeys
-inline constexpr std::size_t List = 0x20;     // its subkey list
-inline constexpr std::size_t Values = 0x28;   // its number of values
+namespace key {                              // "nk"
+inline constexpr std::size_t Subkeys = 0x18; // its number of subkeys
+inline constexpr std::size_t List = 0x20;    // its subkey list
+inline constexpr std::size_t Values = 0x28;  // its number of values
 inline constexpr std::size_t ValueList = 0x2C;
 inline constexpr std::size_t NameLength = 0x4C;
-inline constexpr std::size_t Fields = 0x4C;   // the fields after the size, before the name
+inline constexpr std::size_t Fields = 0x4C; // the fields after the size, before the name
 } // namespace key
-namespace value {                               // "vk"
-inline constexpr std::size_t Size = 0x08;     // the data's size; the top bit set: data in the record
-inline constexpr std::size_t Data = 0x0C;     // the data cell
-inline constexpr std::size_t Fields = 0x14;   // the fields after the size, before the name
+namespace value {                           // "vk"
+inline constexpr std::size_t Size = 0x08;   // the data's size; the top bit set: data in the record
+inline constexpr std::size_t Data = 0x0C;   // the data cell
+inline constexpr std::size_t Fields = 0x14; // the fields after the size, before the name
 inline constexpr std::uint32_t DataInRecord = 0x80000000;
 } // namespace value
 // Subkey lists: "li" names each subkey by its offset (4 bytes); "lf" and "lh" add a hint of its

@@ -357,7 +357,8 @@ std::string KeyNameTooLong(std::u16string_view name)
 
 std::string ValueNameTooLong(std::u16string_view name)
 {
-    return "value name longer than " + std::to_string(MaxValueNameLength) + " characters: " + QuotedText(name);
+    return "value name longer than " + std::to_string(MaxValueNameLength) +
+           " characters: " + QuotedText(name);
 }
 
 } // namespace simulated_windows

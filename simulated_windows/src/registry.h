@@ -109,7 +109,7 @@ class RegistryKey {
 inline constexpr std::size_t MaxKeyDepth = 512;
 inline constexpr std::size_t MaxKeyNameLength = 255;
 inline constexpr std::size_t MaxValueNameLength = 16383;
-std::string KeyTooDeep();                              // "key nested more than 512 levels deep"
+std::string KeyTooDeep();                               // "key nested more than 512 levels deep"
 std::string KeyNameTooLong(std::u16string_view name);   // "key name longer than 255 characters: "...""
 std::string ValueNameTooLong(std::u16string_view name); // the same for value names, past 16383
 

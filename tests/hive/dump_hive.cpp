@@ -33,7 +33,8 @@ void Dump(const std::shared_ptr<sim::RegistryKey>& root)
                 data += hex;
             }
             std::printf("V %s\\%s %u %s\n", path.c_str(),
-                        hive_builder::Utf8(std::u16string(value->Name())).c_str(), value->Type(), data.c_str());
+                        hive_builder::Utf8(std::u16string(value->Name())).c_str(), value->Type(),
+                        data.c_str());
         }
         for (const auto& child : key->Subkeys()) {
             pending.emplace_back(path + "\\" + hive_builder::Utf8(child->Name()), child);

@@ -1,5 +1,7 @@
 #include "hive/hive_builder.h"
 
+#include "regf_layout.h"
+
 #include <hivex.h>
 
 #include <algorithm>
@@ -20,18 +22,16 @@ namespace sim = simulated_windows;
 namespace hive_builder {
 namespace {
 
+namespace regf = sim::regf;
+
 void Put32(std::string& bytes, std::size_t at, std::uint32_t value)
 {
-    for (int i = 0; i < 4; ++i) {
-        bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
+    regf::Write32(bytes, at, value);
 }
 
 std::uint32_t Get32(const std::string& bytes, std::size_t at)
 {
-    std::uint32_t value = 0;
-    std::memcpy(&value, &bytes[at], 4);
-    return value;
+    return regf::Read32(bytes, at);
 }
 
 void Put16(std::string& bytes, std::size_t at, std::uint16_t value)
@@ -49,7 +49,6 @@ void PutText(std::string& bytes, std::size_t at, const char* text)
 {
     throw std::runtime_error("hivex: " + what + ": " + std::strerror(errno));
 }
-
 
 struct HiveClose {
     void operator()(hive_h* hive) const { hivex_close(hive); }
@@ -96,22 +95,16 @@ std::string EmptyHive()
     std::string bytes(2 * block, '\0');
     // The base block.
     PutText(bytes, 0x00, "regf");
-    Put32(bytes, 0x04, 1);      // primary sequence number
-    Put32(bytes, 0x08, 1);      // secondary sequence number, equal: no write in progress
-    Put32(bytes, 0x14, 1);      // major version
-    Put32(bytes, 0x18, 3);      // minor version
-    Put32(bytes, 0x1C, 0);      // a primary file
-    Put32(bytes, 0x20, 1);      // direct memory load
-    Put32(bytes, 0x24, 0x20);   // the root key's cell, relative to the first bin
-    Put32(bytes, 0x28, block);  // size of the bins
-    Put32(bytes, 0x2C, 1);      // clustering factor
-    std::uint32_t checksum = 0; // XOR of the 127 double words before it
-    for (std::size_t at = 0; at < 0x1FC; at += 4) {
-        std::uint32_t word = 0;
-        std::memcpy(&word, &bytes[at], 4);
-        checksum ^= word;
-    }
-    Put32(bytes, 0x1FC, checksum == 0 ? 1 : checksum == 0xFFFFFFFF ? 0xFFFFFFFE : checksum);
+    Put32(bytes, 0x04, 1);     // primary sequence number
+    Put32(bytes, 0x08, 1);     // secondary sequence number, equal: no write in progress
+    Put32(bytes, 0x14, 1);     // major version
+    Put32(bytes, 0x18, 3);     // minor version
+    Put32(bytes, 0x1C, 0);     // a primary file
+    Put32(bytes, 0x20, 1);     // direct memory load
+    Put32(bytes, 0x24, 0x20);  // the root key's cell, relative to the first bin
+    Put32(bytes, 0x28, block); // size of the bins
+    Put32(bytes, 0x2C, 1);     // clustering factor
+    Put32(bytes, regf::base::Checksum, regf::BaseBlockChecksum(bytes));
 
     // One bin: its header, then the root key, its security cell and the free rest.
     const std::size_t bin = block;
@@ -184,15 +177,14 @@ void WriteSystemHive(const std::string& path, const sim::Registry& machine, std:
 namespace hive_builder {
 namespace {
 
-// The regf layout, as hive_walk.cpp reads it: cells named by their offset from the first bin, at
-// 0x1000 in the file; offsets within a cell from its size field.
-constexpr std::size_t FirstBin = 0x1000;
-constexpr std::size_t KeySubkeyList = 0x20;
-constexpr std::size_t KeyValueCount = 0x28;
-constexpr std::size_t KeyValueList = 0x2C;
-constexpr std::size_t KeyName = 0x50;
-constexpr std::size_t ValueSize = 0x08;
-constexpr std::size_t ValueData = 0x0C;
+using regf::FirstBin;
+constexpr std::size_t KeySubkeys = regf::key::Subkeys;
+constexpr std::size_t KeySubkeyList = regf::key::List;
+constexpr std::size_t KeyValueCount = regf::key::Values;
+constexpr std::size_t KeyValueList = regf::key::ValueList;
+constexpr std::size_t KeyName = regf::key::NameLength + 4; // after the name's length and the class's
+constexpr std::size_t ValueSize = regf::value::Size;
+constexpr std::size_t ValueData = regf::value::Data;
 // About the largest data hivex writes in one cell (it allocates no cell of more than 1,000,000
 // bytes).
 constexpr std::uint32_t BigData = 999'000;
@@ -352,7 +344,7 @@ std::string SystemHive(const sim::Registry& machine, std::uint32_t controlSet)
 void RenameKey(std::string& hive, const std::string& path, const std::string& name)
 {
     const std::size_t key = Cells(hive).Key(path);
-    if ((Get32(hive, key + 0x4C) & 0xFFFF) != name.size()) {
+    if (regf::Read16(hive, key + regf::key::NameLength) != name.size()) {
         throw std::runtime_error("hive_builder: a new name must be as long as the old one");
     }
     hive.replace(key + KeyName, name.size(), name);
@@ -527,7 +519,7 @@ std::string ValidHive(ValidShape shape)
     const std::size_t leaf = FirstBin + Get32(hive, cells.Key(base + "\\k\\x") + KeySubkeyList);
     PutText(hive, root + 4, "ri");
     Put32(hive, root + 8, Relative(leaf));
-    Put32(hive, cells.Key(base + "\\k") + 0x18, 3); // its number of subkeys
+    Put32(hive, cells.Key(base + "\\k") + KeySubkeys, 3);
     if (shape == ValidShape::IndexRootOfLi) {
         // Each entry keeps the key's offset and drops its hash; the cell shrinks to what three
         // entries need, 20 bytes rounded to 24, and its rest becomes a free cell.

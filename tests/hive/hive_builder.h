@@ -48,8 +48,10 @@ const char* ShapeName(Shape shape);
 // Structures Windows writes that hivex does not, made the same way: each a SYSTEM hive whose key
 // ControlSet001\Regular holds the shape, which every reader takes.
 enum class ValidShape {
-    IndexRootOfLi, // an index root ("ri") naming a leaf of 4-byte entries ("li"), its cell no larger than they need
-    IndexRootOfLh, // an index root naming a leaf with hashes of its names ("lh"), as Windows writes large lists
+    IndexRootOfLi, // an index root ("ri") naming a leaf of 4-byte entries ("li"), its cell no larger than
+                   // they need
+    IndexRootOfLh, // an index root naming a leaf with hashes of its names ("lh"), as Windows writes large
+                   // lists
 };
 inline constexpr ValidShape ValidShapes[] = {ValidShape::IndexRootOfLi, ValidShape::IndexRootOfLh};
 const char* ValidShapeName(ValidShape shape);

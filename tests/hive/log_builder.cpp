@@ -84,8 +84,10 @@ std::string NewFormatLog(std::string_view hive, const std::vector<LogEntry>& ent
         PadToSector(entry);
         regf::Write32(entry, regf::entry::Size, static_cast<std::uint32_t>(entry.size()));
         regf::Write(entry, regf::entry::Hash1,
-                    Hash(std::string_view(entry).substr(regf::entry::HeaderSize)) ^ (write.badHash ? 1 : 0), 8);
-        regf::Write(entry, regf::entry::Hash2, Hash(std::string_view(entry).substr(0, regf::entry::Hash2)), 8);
+                    Hash(std::string_view(entry).substr(regf::entry::HeaderSize)) ^ (write.badHash ? 1 : 0),
+                    8);
+        regf::Write(entry, regf::entry::Hash2, Hash(std::string_view(entry).substr(0, regf::entry::Hash2)),
+                    8);
         log += entry;
     }
     return log;

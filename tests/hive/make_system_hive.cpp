@@ -48,7 +48,8 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--valid") == 0) {
         for (const hive_builder::ValidShape shape : hive_builder::ValidShapes) {
-            const std::string path = std::string(argv[2]) + "/" + hive_builder::ValidShapeName(shape) + ".hiv";
+            const std::string path =
+                std::string(argv[2]) + "/" + hive_builder::ValidShapeName(shape) + ".hiv";
             std::ofstream(path, std::ios::binary) << hive_builder::ValidHive(shape);
         }
         return 0;
