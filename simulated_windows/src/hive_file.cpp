@@ -45,6 +45,7 @@ void KeepWhatIsMissing(const std::shared_ptr<RegistryKey>& from, const std::shar
             }
         }
         for (const auto& child : source->Subkeys()) {
+            // cppcheck-suppress useStlAlgorithm ; each step creates a key: no pure transform
             pending.emplace_back(child, target->CreateSubkey(child->Name()));
         }
     }

@@ -20,7 +20,10 @@ hive_type* TypeOut(std::uint32_t& type)
     return reinterpret_cast<hive_type*>(&type);
 }
 
-const std::string Damaged = "a damaged hive: ";
+std::string Damaged(const std::string& reason)
+{
+    return "a damaged hive: " + reason;
+}
 
 // The copy of a hive's tree, which reaches each cell once.
 class HiveCopy {
@@ -72,7 +75,7 @@ class HiveCopy {
             return; // not a cell: hivex refuses it
         }
         if (reached_[cell / 4]) {
-            hive_.Fail(Damaged + twice);
+            hive_.Fail(Damaged(twice));
         }
         reached_[cell / 4] = true;
     }
@@ -93,8 +96,8 @@ class HiveCopy {
                 }
                 // Big data segments may still be shared: what they add up to is bounded here.
                 if (size > dataLeft_) {
-                    hive_.Fail(Damaged + "its values hold more data than the file has bytes (" +
-                               std::to_string(bytes.size()) + ")");
+                    hive_.Fail(Damaged("its values hold more data than the file has bytes (" +
+                                       std::to_string(bytes.size()) + ")"));
                 }
                 dataLeft_ -= size;
             }
@@ -102,7 +105,7 @@ class HiveCopy {
             std::size_t length = 0;
             const HivexOwned<char> data(hive_.Data(*value, type, length));
             if (!data && length != 0) {
-                hive_.Fail(Damaged + "hivex cannot read a value");
+                hive_.Fail(Damaged("hivex cannot read a value"));
             }
             const auto* read = reinterpret_cast<const unsigned char*>(data.get());
             key.SetValue(name, type,
@@ -126,7 +129,7 @@ void HiveReader::Fail(const std::string& reason) const
 void HiveReader::RequireCell(std::size_t cell, std::size_t fields, const char* what) const
 {
     if (!CellHolds(bytes_, cell, fields)) {
-        Fail(Damaged + what + " is too short for its fields");
+        Fail(Damaged(std::string(what) + " is too short for its fields"));
     }
 }
 
@@ -134,7 +137,7 @@ std::u16string HiveReader::WithinLimit(HivexOwned<char> name, const char* what, 
                                        std::string (*tooLong)(std::u16string_view)) const
 {
     if (!name) {
-        Fail(Damaged + "hivex cannot read " + what);
+        Fail(Damaged(std::string("hivex cannot read ") + what));
     }
     std::u16string wide = Utf8ToUtf16(name.get());
     if (wide.size() > limit) {
@@ -147,7 +150,7 @@ hive_node_h HiveReader::Root() const
 {
     const hive_node_h root = hivex_root(hive_);
     if (root == 0) {
-        Fail(Damaged + "hivex cannot read its root key");
+        Fail(Damaged("hivex cannot read its root key"));
     }
     return root;
 }
@@ -156,11 +159,11 @@ HivexOwned<hive_node_h> HiveReader::Children(hive_node_h node, const char* what)
 {
     RequireCell(node, regf::key::Fields, "a key's record");
     if (const char* fault = IndexRootFault(bytes_, node)) {
-        Fail(Damaged + fault);
+        Fail(Damaged(fault));
     }
     HivexOwned<hive_node_h> children(hivex_node_children(hive_, node));
     if (!children) {
-        Fail(Damaged + "hivex cannot read " + what);
+        Fail(Damaged(std::string("hivex cannot read ") + what));
     }
     return children;
 }
@@ -188,7 +191,7 @@ HivexOwned<hive_value_h> HiveReader::Values(hive_node_h node) const
     RequireCell(node, regf::key::Fields, "a key's record");
     HivexOwned<hive_value_h> values(hivex_node_values(hive_, node));
     if (!values) {
-        Fail(Damaged + "hivex cannot read the values of a key");
+        Fail(Damaged("hivex cannot read the values of a key"));
     }
     return values;
 }
@@ -204,7 +207,7 @@ std::size_t HiveReader::BigDataSegments(hive_value_h value) const
 {
     const BigDataList list = BigDataListOf(bytes_, value);
     if (list.fault != nullptr) {
-        Fail(Damaged + list.fault);
+        Fail(Damaged(list.fault));
     }
     return list.cell;
 }
