@@ -104,11 +104,11 @@ std::string BaseBlockFault(std::string_view bytes)
 }
 
 // A hive that hivex has opened from bytes read here, never from the file again, which may be a
-// pipe or may have changed since.
+// pipe or may have changed since; its base block is checked first.
 class OpenedHive {
   public:
     OpenedHive(std::string_view bytes, const std::string& fileName, const ImportProgress& progress)
-        : memory_(bytes, fileName, progress)
+        : memory_(Checked(bytes, fileName), fileName, progress)
     {
         hive_.reset(hivex_open(memory_.Path().c_str(), 0));
         if (!hive_) {
@@ -118,6 +118,14 @@ class OpenedHive {
     hive_h* get() const { return hive_.get(); }
 
   private:
+    static std::string_view Checked(std::string_view bytes, const std::string& fileName)
+    {
+        if (const std::string fault = BaseBlockFault(bytes); !fault.empty()) {
+            throw RefusedInput(fileName, 0, "a damaged hive: " + fault);
+        }
+        return bytes;
+    }
+
     MemoryFile memory_;
     std::unique_ptr<hive_h, HiveClose> hive_;
 };
@@ -154,9 +162,6 @@ bool IsHive(std::string_view fileBytes)
 void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
                      const ImportProgress& progress)
 {
-    if (const std::string fault = BaseBlockFault(hiveBytes); !fault.empty()) {
-        throw RefusedInput(fileName, 0, "a damaged hive: " + fault);
-    }
     const OpenedHive opened(hiveBytes, fileName, progress);
     const HiveReader hive(opened.get(), hiveBytes, fileName);
     const std::u16string controlSet = CurrentControlSet(hive, hive.Root());
@@ -177,9 +182,6 @@ void ReadHive(std::string_view bytes, std::span<const HiveLog> logs, const std::
 {
     const RecoveredHive recovered = RecoverHive(bytes, logs);
     const std::string_view read = recovered.bytes.empty() ? bytes : recovered.bytes;
-    if (const std::string fault = BaseBlockFault(read); !fault.empty()) {
-        throw RefusedInput(fileName, 0, "a damaged hive: " + fault);
-    }
     const OpenedHive opened(read, fileName, {});
     CopyHive(HiveReader(opened.get(), read, fileName), into, 1);
 }
