@@ -5,6 +5,7 @@
 #include "hive_file.h"
 #include "mapped_file.h"
 #include "platform_state.h"
+#include "reg_file.h"
 #include "settings.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // the list of devices present. Internal to the platform; the controls are in simulated_platform.h.
 #pragma once
 
-#include "reg_file.h"
+#include "import_progress.h"
 #include "registry.h"
 
 #include <string>

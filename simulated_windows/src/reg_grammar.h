@@ -5,19 +5,16 @@
 #pragma once
 
 #include "code_page.h"
+#include "import_progress.h"
 #include "registry.h"
 #include "simulated_windows/refused_input.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace simulated_windows {
-
-// Called now and then with how many of the file's bytes the reading has passed for good.
-using ImportProgress = std::function<void(std::size_t bytesDone)>;
 
 // The file's lines, in order, with the file's name and the line number every fault names. A file
 // is UTF-16LE behind a byte-order mark, else 8-bit text in the ANSI code page; lines end in CRLF,
