@@ -7,6 +7,7 @@
 #include "platform_state.h"
 #include "reg_file.h"
 #include "settings.h"
+#include "stop_refused.h"
 
 #include <algorithm>
 #include <csignal>

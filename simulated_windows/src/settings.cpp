@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include "stop_refused.h"
+
 #include <cstdlib>
 
 namespace simulated_windows {
