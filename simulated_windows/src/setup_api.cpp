@@ -188,7 +188,7 @@ bool InRequestedClass(const GUID& deviceClass, const GUID* classGuid, DWORD flag
 bool IsPresent(const std::u16string& instanceId)
 {
     const auto& present = Platform().present;
-    return !present || present->count(InstanceIdKey(instanceId)) != 0;
+    return !present || present->Contains(InstanceIdKey(instanceId));
 }
 
 // Calls visit(enumeratorKey, deviceKey, instanceKey) for each instance key below Enum, in
