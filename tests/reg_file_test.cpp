@@ -188,7 +188,7 @@ TEST(RegFile, AVeryDeepTreeIsReleasedWithoutRecursing)
     sim::KeyPath path;
     path.names.assign(300000, u"k");
     sim::CreateKey(deep.Root(sim::RootKey::CurrentUser), path);
-    sim::LoadMachine(std::move(deep));
+    sim::ReplaceRegistry(std::move(deep));
     sim::LoadMachine("REGEDIT4\n"); // the deep registry goes
     EXPECT_FALSE(KeyExists("k"));
 }
