@@ -51,6 +51,14 @@ bool OpenHandles::CloseToken(HANDLE token)
     return Counted(tokens_.Remove(reinterpret_cast<ULONG_PTR>(token)));
 }
 
+void OpenHandles::CloseAll()
+{
+    keys_.Clear();
+    deviceSets_.Clear();
+    tokens_.Clear();
+    invalidUses_ = 0;
+}
+
 OpenHandles& ProcessHandles()
 {
     // Never destroyed, as a Windows process's memory is not taken apart at exit: nothing that

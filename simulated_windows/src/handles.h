@@ -58,6 +58,10 @@ class OpenHandles {
     std::size_t OpenDeviceSets() const { return deviceSets_.Size(); }
     std::size_t InvalidUses() const { return invalidUses_; }
 
+    // Closes every handle and forgets the invalid uses. The sequence goes on: a handle given
+    // before stays invalid.
+    void CloseAll();
+
   private:
     // `found`, counting an invalid use when it is not.
     template <typename Found> Found Counted(Found found)

@@ -124,6 +124,11 @@ void ReplaceRegistry(Registry registry)
     machine.registryLoaded = true;
 }
 
+void ResetMachine()
+{
+    TheMachine() = Machine{};
+}
+
 std::string ImportFile(Registry& registry, std::string_view bytes, const std::string& name,
                        const std::string& path, const ImportProgress& progress)
 {

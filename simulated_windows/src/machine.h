@@ -29,6 +29,9 @@ DWORD DeviceSetFailure();
 // Replaces the machine's registry with one built in code.
 void ReplaceRegistry(Registry registry);
 
+// Forgets the machine: the next call that asks about it loads it again as the settings say.
+void ResetMachine();
+
 // Imports one file into `registry`: a hive or a .reg file, told apart by its content, not its
 // name. `path` is where the file lies (empty when it is only text in memory). Returns the warning
 // the file deserves, "" for none: given only once every file has loaded, so that a refusal stays

@@ -1,5 +1,7 @@
 #include "process_start.h"
 
+#include "handles.h"
+#include "machine.h"
 #include "stop_refused.h"
 
 #include <csignal>
@@ -30,6 +32,13 @@ const Settings& StartupSettings()
         }
     }();
     return settings;
+}
+
+void ResetPlatform()
+{
+    ResetMachine();
+    ProcessHandles().CloseAll();
+    SetLastError(ERROR_SUCCESS);
 }
 
 } // namespace simulated_windows

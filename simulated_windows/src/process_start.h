@@ -1,5 +1,6 @@
 // What happens when a process on the platform starts, before main (process_start.cpp): its
-// settings are read, and broken pipes made to fail writes.
+// settings are read, and broken pipes made to fail writes. ResetPlatform (simulated_platform.h),
+// defined beside it, puts the platform back as it was then.
 #pragma once
 
 #include "settings.h"

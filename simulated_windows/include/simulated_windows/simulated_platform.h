@@ -46,6 +46,12 @@ void LoadMachine(std::string_view regFileText);
 // be read (line 0) or imported.
 void LoadMachineFromFiles(const std::vector<std::string>& paths);
 
+// Puts the platform back as the process started: the machine its settings name, loaded again at
+// the next call that asks about it, their user and presence list, no failure made, every handle
+// closed and none counted invalid, and this thread's last error cleared. Handles given before stay
+// invalid. A test starts from it, whatever the test before it left.
+void ResetPlatform();
+
 // The sample machine built into the binary.
 std::string_view SampleMachineRegFile();
 
