@@ -171,6 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// At scale, 10,000 adapters. Suites named *Scale are labelled slow and run in the native pass only
+// (tests/CMakeLists.txt).
 class BadInputScale : public PlatformTest {};
 
 TEST_F(BadInputScale, TenThousandAdapters)
