@@ -185,7 +185,7 @@ TEST(ToolProcess, ExitsZeroWhenItsReaderHasGone)
     close(ends[0]);
     const pid_t child = fork();
     if (child == 0) {
-        // As a shell starts it: this test process itself runs on the platform and ignores SIGPIPE.
+        // As a shell starts it: SIGPIPE at its default, whatever this process inherited.
         signal(SIGPIPE, SIG_DFL);
         unsetenv("SIMULATED_REGISTRY");
         dup2(ends[1], STDOUT_FILENO);
