@@ -74,7 +74,7 @@ Machine& Loaded()
             if (settings.registryFiles) {
                 LoadMachineFromFiles(*settings.registryFiles);
             } else {
-                LoadMachine({RegFileText{"sample machine", std::string(SampleMachineRegFile())}});
+                LoadMachine({RegistryFile{"sample machine", std::string(SampleMachineRegFile())}});
             }
         }
     } catch (const RefusedInput& refusal) {
@@ -141,11 +141,11 @@ std::string ImportFile(Registry& registry, std::string_view bytes, const std::st
     });
 }
 
-void LoadMachine(const std::vector<RegFileText>& files)
+void LoadMachine(const std::vector<RegistryFile>& files)
 {
     Registry staged;
     std::vector<std::string> warnings(files.size());
-    std::transform(files.begin(), files.end(), warnings.begin(), [&](const RegFileText& file) {
+    std::transform(files.begin(), files.end(), warnings.begin(), [&](const RegistryFile& file) {
         return ImportFile(staged, file.bytes, file.name, "", {});
     });
     Install(std::move(staged), warnings);
@@ -153,7 +153,7 @@ void LoadMachine(const std::vector<RegFileText>& files)
 
 void LoadMachine(std::string_view regFileText)
 {
-    LoadMachine({RegFileText{"<text>", std::string(regFileText)}});
+    LoadMachine({RegistryFile{"<text>", std::string(regFileText)}});
 }
 
 void LoadMachineFromFiles(const std::vector<std::string>& paths)

@@ -2,7 +2,7 @@
 // ANSI code page are converted to and from the UTF-16 the registry keeps, so sizes count the
 // converted bytes, as the "A" functions' do on Windows.
 #include "access_rights.h"
-#include "ansi_door.h"
+#include "ansi_conversion.h"
 #include "handles.h"
 #include "machine.h"
 #include "platform_call.h"

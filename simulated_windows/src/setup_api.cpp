@@ -7,7 +7,7 @@
 // Each entry point validates first, through the helpers below, so that every function fails with
 // the same error in the same order: the set's handle, the record, its cbSize, then the flags.
 #include "access_rights.h"
-#include "ansi_door.h"
+#include "ansi_conversion.h"
 #include "handles.h"
 #include "indirect_string.h"
 #include "machine.h"

@@ -32,14 +32,15 @@ struct HandleCounts {
     std::size_t invalidHandleUses = 0; // calls handed a handle that was not open
 };
 
-struct RegFileText {
+// A registry file held in memory: a .reg export or a saved hive, told apart by its content.
+struct RegistryFile {
     std::string name; // shown in error messages
     std::string bytes;
 };
 
 // Replaces the machine's registry with the given files imported in order into an empty one.
 // Throws RefusedInput, and keeps the registry it had, when any file cannot be imported.
-void LoadMachine(const std::vector<RegFileText>& files);
+void LoadMachine(const std::vector<RegistryFile>& files);
 void LoadMachine(std::string_view regFileText);
 
 // Reads each file and loads them as LoadMachine does. Throws RefusedInput for a file that cannot
