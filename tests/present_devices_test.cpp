@@ -85,7 +85,7 @@ TEST_F(PresentDevicesElevation, IsTheUsers)
     sim::RunAs(sim::User::Standard);
     EXPECT_EQ(CheckElevation(), EXIT_NOT_ELEVATED);
     sim::RunAs(sim::User::Administrator);
-    EXPECT_EQ(CheckElevation(), EXIT_DONE);
+    EXPECT_EQ(CheckElevation(), EXIT_ELEVATED);
     EXPECT_EQ(sim::Handles().invalidHandleUses, before.invalidHandleUses);
 }
 
