@@ -54,7 +54,7 @@ sim::Registry AdapterRegistry(std::size_t adapters)
 void Report(benchmark::State& state)
 {
     const auto adapters = static_cast<std::size_t>(state.range(0));
-    sim::LoadMachine(AdapterRegistry(adapters));
+    sim::ReplaceRegistry(AdapterRegistry(adapters));
     fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
     const int null = open("/dev/null", O_WRONLY);

@@ -15,7 +15,6 @@
 // past it.
 #include "hive_file.h"
 #include "hive_log.h"
-#include "reg_file.h"
 #include "regf_layout.h"
 
 #include <hivex.h>

@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
             }
             for (const auto& word : words) {
-                if (outcome.present && outcome.present->count(word) != other.present->count(word)) {
+                if (outcome.present && outcome.present->Contains(word) != other.present->Contains(word)) {
                     std::abort();
                 }
             }

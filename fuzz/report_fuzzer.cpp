@@ -404,7 +404,7 @@ std::string ActualReport()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);
-    sim::LoadMachine(BuildMachine(input));
+    sim::ReplaceRegistry(BuildMachine(input));
 
     const sim::HandleCounts before = sim::Handles();
     const std::string actual = ActualReport();

@@ -146,5 +146,5 @@ int CheckElevation()
     if (!answered) {
         return ReportFailure("GetTokenInformation(TokenElevation)", error);
     }
-    return elevation.TokenIsElevated != 0 ? EXIT_DONE : EXIT_NOT_ELEVATED;
+    return elevation.TokenIsElevated != 0 ? EXIT_ELEVATED : EXIT_NOT_ELEVATED;
 }

@@ -1,6 +1,6 @@
 #include "replay/registry_export.h"
 
-#include "platform_state.h"
+#include "machine.h"
 
 #include <algorithm>
 #include <array>
@@ -176,7 +176,7 @@ bool WriteRegExport(std::span<const ExportedKey> keys, std::FILE* out)
 
 const sim::Registry& LoadedRegistry()
 {
-    return sim::Platform().registry;
+    return sim::LoadedRegistry();
 }
 
 } // namespace replay

@@ -2,6 +2,7 @@
 // the platform returned for that adapter, never reads past a buffer, and never fails to finish.
 #include "adapter_report/adapter_report.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +56,7 @@ void PrintTo(const Situation& situation, std::ostream* out)
     *out << situation.what;
 }
 
-class BadInput : public ::testing::TestWithParam<Situation> {};
+class BadInput : public PlatformTestWithParam<Situation> {};
 
 TEST_P(BadInput, GivesItsOneReport)
 {
@@ -170,7 +171,11 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(BadInputScale, TenThousandAdapters)
+// At scale, 10,000 adapters. Suites named *Scale are labelled slow and run in the native pass only
+// (tests/CMakeLists.txt).
+class BadInputScale : public PlatformTest {};
+
+TEST_F(BadInputScale, TenThousandAdapters)
 {
     std::string machine = "REGEDIT4\n";
     std::string expected;

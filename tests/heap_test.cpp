@@ -3,6 +3,7 @@
 // door when it happens inside one of its Windows functions, at the tool's otherwise.
 #include "adapter_report/adapter_report.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -79,7 +80,9 @@ template <typename Action> void Counted(Action action)
     close(saved);
 }
 
-TEST(Heap, TheCounterSeesAllocationsAndTellsWhoseTheyAre)
+class Heap : public PlatformTest {};
+
+TEST_F(Heap, TheCounterSeesAllocationsAndTellsWhoseTheyAre)
 {
     Counted([] {
         char* block = new char[64];
@@ -90,7 +93,7 @@ TEST(Heap, TheCounterSeesAllocationsAndTellsWhoseTheyAre)
     EXPECT_EQ(PlatformAllocations, 0u);
 }
 
-TEST(Heap, TheReportAllocatesNothingOfItsOwn)
+TEST_F(Heap, TheReportAllocatesNothingOfItsOwn)
 {
     // A machine of many adapters, half of them the maker's, with every kind of block.
     std::string machine = "REGEDIT4\n";

@@ -11,6 +11,7 @@
 #include "regf_layout.h"
 #include "replay/registry_export.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +74,9 @@ std::string MachineAfter(int writes)
                      : ""});
 }
 
-TEST(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
+class HiveLogs : public PlatformTest {};
+
+TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
 {
     std::vector<std::string> hive, dump; // the SYSTEM hive after each write, and what it loads
     const std::string path = std::filesystem::temp_directory_path() / "adapter_report_hive_log_writes";

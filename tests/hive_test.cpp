@@ -7,6 +7,7 @@
 #include "reg_file.h"
 #include "regf_layout.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -76,7 +77,9 @@ std::string TwoControlSets()
     return WriteBytes("two.hiv", hive);
 }
 
-TEST(Hives, CurrentControlSetLeadsToTheControlSetSelectNames)
+class Hives : public PlatformTest {};
+
+TEST_F(Hives, CurrentControlSetLeadsToTheControlSetSelectNames)
 {
     const std::string hive = TwoControlSets();
     sim::LoadMachineFromFiles({hive});
@@ -86,7 +89,7 @@ TEST(Hives, CurrentControlSetLeadsToTheControlSetSelectNames)
 
 // A .reg file after a hive writes through the link into the control set in use; one before it
 // is kept where the hive does not say otherwise.
-TEST(Hives, RegFilesMixWithHivesInOrder)
+TEST_F(Hives, RegFilesMixWithHivesInOrder)
 {
     const std::string hive = TwoControlSets();
     const std::string patch = WriteBytes(
@@ -108,7 +111,7 @@ TEST(Hives, RegFilesMixWithHivesInOrder)
     std::remove(patch.c_str());
 }
 
-TEST(Hives, DamagedOrForeignHivesAreRefusedWhole)
+TEST_F(Hives, DamagedOrForeignHivesAreRefusedWhole)
 {
     const std::string good = TempPath("good.hiv");
     hive_builder::WriteSystemHive(good, ImportedRegistry({Adapter("CurrentControlSet", "good")}));

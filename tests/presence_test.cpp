@@ -3,6 +3,7 @@
 // Windows writes it, from PowerShell or from wmic.
 #include "adapter_report/adapter_report.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -44,13 +45,13 @@ std::string Utf16(const std::string& ascii, const char* mark = "\xFF\xFE", bool 
     return bytes;
 }
 
-class Presence : public ::testing::Test {
+class Presence : public PlatformTest {
   protected:
     void SetUp() override
     {
+        PlatformTest::SetUp();
         sim::LoadMachine(RegFile({Adapter(PresentId, "0001"), Adapter(PhantomId, "0002")}));
     }
-    void TearDown() override { sim::CountEveryDeviceAsPresent(); }
 };
 
 TEST_F(Presence, OnlyListedAdaptersArePresent)

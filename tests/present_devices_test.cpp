@@ -2,6 +2,7 @@
 // list at all where an ID cannot be written faithfully, and the token's answer to /elevated.
 #include "present_devices/present_devices.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ struct Listing {
     std::string message; // standard error, whole
 };
 
-class PresentDevices : public ::testing::TestWithParam<Listing> {};
+class PresentDevices : public PlatformTestWithParam<Listing> {};
 
 TEST_P(PresentDevices, WritesTheWholeListOrNone)
 {
@@ -61,27 +62,30 @@ INSTANTIATE_TEST_SUITE_P(
                 "allows\n"}),
     [](const ::testing::TestParamInfo<Listing>& info) { return std::string(info.param.what); });
 
-TEST(PresentDevicesFailure, NoDeviceSetGivesNoList)
+class PresentDevicesFailure : public PlatformTest {};
+
+TEST_F(PresentDevicesFailure, NoDeviceSetGivesNoList)
 {
     sim::LoadMachine(RegFile({NetAdapter("ROOT\\PLAIN\\0000", "")}));
     sim::FailDeviceSetRequests(ERROR_NOT_ENOUGH_MEMORY);
     int status = -1;
     testing::internal::CaptureStderr();
     const std::string list = CaptureStdout([&] { status = ListPresentDevices(); });
-    sim::FailDeviceSetRequests(ERROR_SUCCESS);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "present_devices: SetupDiGetClassDevsA failed (error 0x00000008)\n");
     EXPECT_EQ(status, EXIT_FAILED);
     EXPECT_EQ(list, "");
 }
 
-TEST(PresentDevicesElevation, IsTheUsers)
+class PresentDevicesElevation : public PlatformTest {};
+
+TEST_F(PresentDevicesElevation, IsTheUsers)
 {
     const sim::HandleCounts before = sim::Handles();
     sim::RunAs(sim::User::Standard);
     EXPECT_EQ(CheckElevation(), EXIT_NOT_ELEVATED);
     sim::RunAs(sim::User::Administrator);
-    EXPECT_EQ(CheckElevation(), EXIT_DONE);
+    EXPECT_EQ(CheckElevation(), EXIT_ELEVATED);
     EXPECT_EQ(sim::Handles().invalidHandleUses, before.invalidHandleUses);
 }
 

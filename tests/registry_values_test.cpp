@@ -1,6 +1,7 @@
 // The registry string helpers against real keys of the simulated platform.
 #include "registry_values/registry_values.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,10 +11,11 @@ namespace sim = simulated_windows;
 
 namespace {
 
-class RegistryValuesTest : public ::testing::Test {
+class RegistryValuesTest : public PlatformTest {
   protected:
     void SetUp() override
     {
+        PlatformTest::SetUp();
         sim::LoadMachine("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Check]\n"
                          "\"Text\"=\"abc\"\n\"Empty\"=\"\"\n\"Long\"=\"abcdefgh\"\n");
         ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Check", 0, KEY_READ | KEY_SET_VALUE, &key_),

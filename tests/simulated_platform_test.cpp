@@ -2,10 +2,12 @@
 #include "code_page.h"
 #include "registry.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 using namespace test_support;
@@ -20,10 +22,11 @@ const std::string TwoAdapters = RegFile({
     NetDriverKey("0001", "\"DeviceName\"=\"Name\"\n"),
 });
 
-class SetupApiTest : public ::testing::Test {
+class SetupApiTest : public PlatformTest {
   protected:
     void SetUp() override
     {
+        PlatformTest::SetUp();
         sim::LoadMachine(TwoAdapters);
         set_ = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, DIGCF_PRESENT);
         ASSERT_NE(set_, INVALID_HANDLE_VALUE);
@@ -134,9 +137,11 @@ TEST_F(SetupApiTest, DriverKeyOpensFromTheDriverValueOrFails)
     EXPECT_EQ(GetLastError(), ERROR_KEY_DOES_NOT_EXIST);
 }
 
+class SetupApi : public PlatformTest {};
+
 // The scope decides which copy of a device's keys opens: the machine's own, or the one kept for a
 // hardware profile (0 the current one), which most machines never create.
-TEST(SetupApi, DeviceKeysOpenInTheirScope)
+TEST_F(SetupApi, DeviceKeysOpenInTheirScope)
 {
     const std::string profile =
         "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\"
@@ -177,7 +182,7 @@ TEST(SetupApi, DeviceKeysOpenInTheirScope)
 
 // Keys carry the rights Windows gives them: a standard user reads HKEY_LOCAL_MACHINE but may not
 // open its keys for writing, nor create any; HKEY_CURRENT_USER is the user's own.
-TEST(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
+TEST_F(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
 {
     sim::LoadMachine(TwoAdapters);
     sim::RunAs(sim::User::Standard);
@@ -224,7 +229,7 @@ TEST(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
     RegCloseKey(key);
 }
 
-TEST(SetupApi, ClassAndFlagsSelectTheSet)
+TEST_F(SetupApi, ClassAndFlagsSelectTheSet)
 {
     sim::LoadMachine(TwoAdapters);
     EXPECT_EQ(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT), INVALID_HANDLE_VALUE);
@@ -254,10 +259,56 @@ TEST(SetupApi, ClassAndFlagsSelectTheSet)
     }
 }
 
+class Controls : public PlatformTest {};
+
+// Whatever a test changed, ResetPlatform goes back to what the process started with: the sample
+// machine, every device present, an administrator, no failure made, no handle open or misused, no
+// last error; a handle from before stays invalid.
+TEST_F(Controls, ResetPlatformGoesBackToTheStartState)
+{
+    sim::LoadMachine(TwoAdapters);
+    sim::LoadPresentDevices("InstanceId\nROOT\\NET\\0001\n", "present.csv");
+    sim::RunAs(sim::User::Standard);
+    sim::FailDeviceSetRequests(ERROR_NOT_ENOUGH_MEMORY);
+    HKEY before = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &before), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(std::uintptr_t{4})), ERROR_INVALID_HANDLE);
+    SetLastError(ERROR_ACCESS_DENIED);
+
+    sim::ResetPlatform();
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    const sim::HandleCounts counts = sim::Handles();
+    EXPECT_EQ(counts.openKeys, 0u);
+    EXPECT_EQ(counts.openDeviceSets, 0u);
+    EXPECT_EQ(counts.invalidHandleUses, 0u);
+    EXPECT_TRUE(sim::ReadStoredValue(HKEY_LOCAL_MACHINE,
+                                     "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\BRENLOK_HAD\\0000", "UINumber"));
+    HKEY writable = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_SET_VALUE, &writable), ERROR_SUCCESS);
+    RegCloseKey(writable);
+    const auto members = [](DWORD flags) {
+        HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, nullptr, nullptr, flags);
+        EXPECT_NE(set, INVALID_HANDLE_VALUE);
+        SP_DEVINFO_DATA record{};
+        record.cbSize = sizeof record;
+        DWORD count = 0;
+        while (SetupDiEnumDeviceInfo(set, count, &record)) {
+            ++count;
+        }
+        SetupDiDestroyDeviceInfoList(set);
+        return count;
+    };
+    EXPECT_GT(members(DIGCF_PRESENT), 1u);
+    EXPECT_EQ(members(DIGCF_PRESENT), members(0));
+    EXPECT_EQ(RegCloseKey(before), ERROR_INVALID_HANDLE);
+}
+
+class IndirectStrings : public PlatformTest {};
+
 // Indirect strings resolve, when their resource cannot be loaded, to the fallback with its
 // arguments put in; the sizes and type are those of the resolved string. The registry functions
 // still return the stored text.
-TEST(IndirectStrings, ResolveToTheirFallbackWithTheArgumentsPutIn)
+TEST_F(IndirectStrings, ResolveToTheirFallbackWithTheArgumentsPutIn)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"@pci.sys,#65536;PCI bus %1, device %2, function %3;(0,31,6)", "PCI bus 0, device 31, function 6"},
@@ -301,10 +352,11 @@ TEST(IndirectStrings, ResolveToTheirFallbackWithTheArgumentsPutIn)
     }
 }
 
-class RegistryApiTest : public ::testing::Test {
+class RegistryApiTest : public PlatformTest {
   protected:
     void SetUp() override
     {
+        PlatformTest::SetUp();
         sim::LoadMachine(
             Utf16RegFile("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Check]\n"
                          "\"Greek\"=\"Ωmega\"\n"

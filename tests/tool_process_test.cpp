@@ -185,7 +185,7 @@ TEST(ToolProcess, ExitsZeroWhenItsReaderHasGone)
     close(ends[0]);
     const pid_t child = fork();
     if (child == 0) {
-        // As a shell starts it: this test process itself runs on the platform and ignores SIGPIPE.
+        // As a shell starts it: SIGPIPE at its default, whatever this process inherited.
         signal(SIGPIPE, SIG_DFL);
         unsetenv("SIMULATED_REGISTRY");
         dup2(ends[1], STDOUT_FILENO);
@@ -242,10 +242,13 @@ TEST(ToolProcess, RefusesWhatItRunsOutOfMemoryLoading)
 }
 #endif
 
+// At scale, five files of 64 MB. Suites named *Scale are labelled slow and run in the native pass
+// only (tests/CMakeLists.txt).
+//
 // However long a line, loading takes no more memory than 1.5 times its file: the loaders read of a
 // line what they can use, and refuse as soon as they can what Windows never writes. (The test
 // process stays small: a child's peak counts what it shared with its parent before exec.)
-TEST(ToolProcess, LongLinesCostNoMoreThanTheirFile)
+TEST(ToolProcessScale, LongLinesCostNoMoreThanTheirFile)
 {
     const std::size_t chunk = 1 << 20;
     const std::size_t chunks = 64;

@@ -2,6 +2,7 @@
 #include "adapter_report/adapter_report.h"
 #include "registry_values/registry_values.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -11,13 +12,15 @@ namespace sim = simulated_windows;
 
 namespace {
 
-TEST(Untraced, ReportLeavesOutOnlyTheTraceLines)
+class Untraced : public PlatformTest {};
+
+TEST_F(Untraced, ReportLeavesOutOnlyTheTraceLines)
 {
     sim::LoadMachine(sim::SampleMachineRegFile());
     EXPECT_EQ(CaptureStdout(PrintAdapterReport), SampleMachineReport(false));
 }
 
-TEST(Untraced, HelpersStillReadAndStore)
+TEST_F(Untraced, HelpersStillReadAndStore)
 {
     sim::LoadMachine("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Check]\n\"Text\"=\"abc\"\n");
     HKEY key = nullptr;

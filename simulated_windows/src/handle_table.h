@@ -28,6 +28,8 @@ template <typename T> class HandleTable {
         return found == objects_.end() ? nullptr : &found->second;
     }
     bool Remove(ULONG_PTR handle) { return objects_.erase(handle) != 0; }
+    // Removes every object; the sequence goes on.
+    void Clear() { objects_.clear(); }
     std::size_t Size() const { return objects_.size(); }
 
   private:

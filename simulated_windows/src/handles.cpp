@@ -1,89 +1,76 @@
-// The open handles: predefined and opened registry keys, device information sets, tokens.
-#include "access_rights.h"
-#include "platform_state.h"
+#include "handles.h"
+
+#include "simulated_windows/simulated_platform.h"
+
+#include <utility>
 
 namespace simulated_windows {
 
-std::optional<RootKey> PredefinedKey(HKEY key)
+const OpenKey* OpenHandles::ResolveKey(HKEY key)
 {
-    const auto value = reinterpret_cast<ULONG_PTR>(key);
-    const auto first = reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT);
-    if (value < first || value - first >= RootKeyNumbers) {
-        return std::nullopt;
-    }
-    return static_cast<RootKey>(value - first);
+    return Counted(keys_.Find(reinterpret_cast<ULONG_PTR>(key)));
 }
 
-const OpenKey* PlatformState::ResolveKey(HKEY key)
-{
-    if (const auto predefined = PredefinedKey(key)) {
-        // Looked up afresh each time: loading a machine replaces the registry and its roots.
-        OpenKey& root = roots_[static_cast<std::uint32_t>(*predefined)];
-        // Windows opens a predefined key with all the rights the user has on it.
-        const REGSAM rights = RootRights(user, *predefined);
-        root = OpenKey{registry.Root(*predefined), rights, rights};
-        if (root.key) {
-            return &root;
-        }
-    }
-    const OpenKey* open = keys_.Find(reinterpret_cast<ULONG_PTR>(key));
-    invalidHandleUses += open == nullptr ? 1 : 0;
-    return open;
-}
-
-HKEY PlatformState::AddKey(std::shared_ptr<RegistryKey> key, REGSAM access, REGSAM granted)
+HKEY OpenHandles::AddKey(std::shared_ptr<RegistryKey> key, REGSAM access, REGSAM granted)
 {
     return reinterpret_cast<HKEY>(keys_.Add(OpenKey{std::move(key), access, granted}));
 }
 
-bool PlatformState::CloseKey(HKEY key)
+bool OpenHandles::CloseKey(HKEY key)
 {
-    const bool closed = keys_.Remove(reinterpret_cast<ULONG_PTR>(key));
-    invalidHandleUses += closed ? 0 : 1;
-    return closed;
+    return Counted(keys_.Remove(reinterpret_cast<ULONG_PTR>(key)));
 }
 
-DeviceSet* PlatformState::ResolveDeviceSet(HDEVINFO set)
+DeviceSet* OpenHandles::ResolveDeviceSet(HDEVINFO set)
 {
-    DeviceSet* found = deviceSets_.Find(reinterpret_cast<ULONG_PTR>(set));
-    invalidHandleUses += found == nullptr ? 1 : 0;
-    return found;
+    return Counted(deviceSets_.Find(reinterpret_cast<ULONG_PTR>(set)));
 }
 
-HDEVINFO PlatformState::AddDeviceSet(DeviceSet set)
+HDEVINFO OpenHandles::AddDeviceSet(DeviceSet set)
 {
     return reinterpret_cast<HDEVINFO>(deviceSets_.Add(std::move(set)));
 }
 
-bool PlatformState::DestroyDeviceSet(HDEVINFO set)
+bool OpenHandles::DestroyDeviceSet(HDEVINFO set)
 {
-    const bool destroyed = deviceSets_.Remove(reinterpret_cast<ULONG_PTR>(set));
-    invalidHandleUses += destroyed ? 0 : 1;
-    return destroyed;
+    return Counted(deviceSets_.Remove(reinterpret_cast<ULONG_PTR>(set)));
 }
 
-const DWORD* PlatformState::ResolveToken(HANDLE token)
+const DWORD* OpenHandles::ResolveToken(HANDLE token)
 {
-    const DWORD* access = tokens_.Find(reinterpret_cast<ULONG_PTR>(token));
-    invalidHandleUses += access == nullptr ? 1 : 0;
-    return access;
+    return Counted(tokens_.Find(reinterpret_cast<ULONG_PTR>(token)));
 }
 
-HANDLE PlatformState::AddToken(DWORD access)
+HANDLE OpenHandles::AddToken(DWORD access)
 {
     return reinterpret_cast<HANDLE>(tokens_.Add(access));
 }
 
-bool PlatformState::CloseToken(HANDLE token)
+bool OpenHandles::CloseToken(HANDLE token)
 {
-    const bool closed = tokens_.Remove(reinterpret_cast<ULONG_PTR>(token));
-    invalidHandleUses += closed ? 0 : 1;
-    return closed;
+    return Counted(tokens_.Remove(reinterpret_cast<ULONG_PTR>(token)));
 }
 
-HandleCounts PlatformState::Counts() const
+void OpenHandles::CloseAll()
 {
-    return HandleCounts{keys_.Size(), deviceSets_.Size(), invalidHandleUses};
+    keys_.Clear();
+    deviceSets_.Clear();
+    tokens_.Clear();
+    invalidUses_ = 0;
+}
+
+OpenHandles& ProcessHandles()
+{
+    // Never destroyed, as a Windows process's memory is not taken apart at exit: nothing that
+    // runs after main returns can fail.
+    static OpenHandles& handles = *new OpenHandles;
+    return handles;
+}
+
+HandleCounts Handles()
+{
+    const OpenHandles& handles = ProcessHandles();
+    return HandleCounts{handles.OpenKeys(), handles.OpenDeviceSets(), handles.InvalidUses()};
 }
 
 } // namespace simulated_windows

@@ -4,7 +4,6 @@
 #include "hive_log.h"
 #include "hive_walk.h"
 #include "mapped_file.h"
-#include "reg_file.h"
 #include "regf_layout.h"
 
 #include <hivex.h>
@@ -220,8 +219,9 @@ std::vector<std::string> LogsBeside(const std::string& path)
 
 } // namespace
 
-std::string ImportSystemHive(Registry& registry, std::string_view fileBytes, const std::string& fileName,
-                             const std::string& path, const ImportProgress& progress)
+std::optional<DirtyHiveWarning> ImportSystemHive(Registry& registry, std::string_view fileBytes,
+                                                 const std::string& fileName, const std::string& path,
+                                                 const ImportProgress& progress)
 {
     // A clean hive never opens what lies beside it.
     const std::vector<std::string> logPaths =
@@ -249,15 +249,18 @@ std::string ImportSystemHive(Registry& registry, std::string_view fileBytes, con
         MountSystemHive(registry, recovered.bytes, fileName);
     }
     if (!recovered.dirty || recovered.applied > 0) {
-        return "";
+        return std::nullopt;
     }
-    // The replay goes on, as Windows would boot such a hive, but not silently.
     const std::string& shown = path.empty() ? fileName : path;
-    const std::string hiveName = shown.substr(shown.rfind('/') + 1);
+    return DirtyHiveWarning{fileName, shown.substr(shown.rfind('/') + 1), !logs.empty()};
+}
+
+std::string DirtyHiveWarning::Text() const
+{
     return fileName + ": warning: a dirty hive (Windows had not finished writing it back) " +
-           (logs.empty() ? "without its logs, read as it stands: its latest changes are in " + hiveName +
-                               ".LOG1 and " + hiveName + ".LOG2 of the same folder; copy them beside it"
-                         : std::string("whose logs hold nothing to apply, read as it stands"));
+           (logsBeside ? std::string("whose logs hold nothing to apply, read as it stands")
+                       : "without its logs, read as it stands: its latest changes are in " + hiveName +
+                             ".LOG1 and " + hiveName + ".LOG2 of the same folder; copy them beside it");
 }
 
 } // namespace simulated_windows

@@ -3,11 +3,12 @@
 #pragma once
 
 #include "hive_log.h"
-#include "reg_file.h"
+#include "import_progress.h"
 #include "registry.h"
 #include "simulated_windows/refused_input.h"
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,19 +18,31 @@ namespace simulated_windows {
 // Whether the bytes are a hive: the file's content tells, not its name.
 bool IsHive(std::string_view fileBytes);
 
+// What a replay says of a hive it reads although Windows had not finished writing it back: it
+// goes on, as Windows would boot such a hive, but not silently.
+struct DirtyHiveWarning {
+    std::string fileName; // as messages name the hive
+    std::string hiveName; // the file's own name, which its logs' names extend
+    bool logsBeside;      // its logs were there, but held nothing newer than the hive
+    // "<file>: warning: a dirty hive ..."
+    std::string Text() const;
+};
+
 // Mounts a SYSTEM hive where Windows mounts it, at HKEY_LOCAL_MACHINE\SYSTEM, over what is there,
 // and links CurrentControlSet to the control set that Select\Current names, as Windows does at
-// boot; a CurrentControlSet key stored in the hive is shadowed by that link, as on Windows. A dirty hive (one
-// whose last write was not finished) is first recovered with the transaction logs beside the file at `path`,
-// NAME.LOG1 and NAME.LOG2 (see hive_log.h); without logs to apply it is read as it stands, and the warning to
-// give is returned ("" for none). An empty path means the hive exists only as `fileBytes`, with no logs. The
-// hive is read from `fileBytes` alone: the file is never opened again. Throws RefusedInput ("<file>:
-// <reason>") for a damaged hive, one that is not a SYSTEM hive, or a log that is not a log; the registry may
-// then hold part of it, so callers import into a registry of their own, as for .reg files. `progress` hears
-// how much of `fileBytes` is read for good.
-[[nodiscard]] std::string ImportSystemHive(Registry& registry, std::string_view fileBytes,
-                                           const std::string& fileName, const std::string& path,
-                                           const ImportProgress& progress = {});
+// boot; a CurrentControlSet key stored in the hive is shadowed by that link, as on Windows. A dirty
+// hive (one whose last write was not finished) is first recovered with the transaction logs beside
+// the file at `path`, NAME.LOG1 and NAME.LOG2 (see hive_log.h); without logs to apply it is read as
+// it stands, and the warning to give is returned. An empty path means the hive exists only as
+// `fileBytes`, with no logs. The hive is read from `fileBytes` alone: the file is never opened
+// again. Throws RefusedInput ("<file>: <reason>") for a damaged hive, one that is not a SYSTEM
+// hive, or a log that is not a log; the registry may then hold part of it, so callers import into
+// a registry of their own, as for .reg files. `progress` hears how much of `fileBytes` is read for
+// good.
+[[nodiscard]] std::optional<DirtyHiveWarning> ImportSystemHive(Registry& registry, std::string_view fileBytes,
+                                                               const std::string& fileName,
+                                                               const std::string& path,
+                                                               const ImportProgress& progress = {});
 
 // The same for a hive that needs no recovery (or has had it): its logs are not looked for.
 void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,

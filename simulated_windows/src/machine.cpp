@@ -1,45 +1,39 @@
-// The machine a process sees: loaded as the settings say at the first call that needs it, or put
-// in place by the controls.
+// The machine a process sees: loaded as the settings say at the first call that asks about it, or
+// put in place by the controls.
 #include "machine.h"
 
 #include "hive_file.h"
 #include "mapped_file.h"
-#include "platform_state.h"
-#include "settings.h"
+#include "present_list.h"
+#include "process_messages.h"
+#include "process_start.h"
+#include "reg_file.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <new>
+#include <optional>
+#include <vector>
 
 namespace simulated_windows {
 namespace {
 
-struct Process {
-    PlatformState state;
+struct Machine {
+    Registry registry;
     bool registryLoaded = false;
+    std::optional<PresentDevices> present; // none: every device counts as present
     bool presentLoaded = false;
+    User user = StartupSettings().user;
+    DWORD deviceSetFailure = ERROR_SUCCESS;
 };
 
 // Never destroyed, as a Windows process's memory is not taken apart at exit: nothing that runs
 // after main returns can fail, and a large machine costs no time to leave.
-Process& TheProcess()
+Machine& TheMachine()
 {
-    static Process& process = *[] {
-        auto* created = new Process;
-        created->state.user = StartupSettings().user;
-        return created;
-    }();
-    return process;
+    static Machine& machine = *new Machine;
+    return machine;
 }
-
-// Windows has no SIGPIPE: a write to a pipe whose reader has gone fails, and the program goes on.
-// Set before main, so that it holds for every write the program makes.
-bool IgnoreBrokenPipes() noexcept
-{
-    return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-}
-const bool BrokenPipesFailWrites = IgnoreBrokenPipes();
 
 // Runs `load` for the input named `source`; running out of memory there refuses that input, as
 // a file too large for this machine, rather than ending the process.
@@ -60,88 +54,107 @@ PresentDevices ReadPresentFile(const std::string& path)
     });
 }
 
-// The machine the settings name, for whatever no control has put in place yet.
-void LoadStartupMachine(Process& process)
+// The machine, with what no control has put in place loaded as the settings say.
+Machine& Loaded()
 {
+    Machine& machine = TheMachine();
+    if (machine.registryLoaded && machine.presentLoaded) {
+        return machine;
+    }
     const Settings& settings = StartupSettings();
     try {
-        if (!process.presentLoaded) {
-            process.state.present.reset();
+        if (!machine.presentLoaded) {
+            machine.present.reset();
             if (settings.presentList) {
-                process.state.present = ReadPresentFile(*settings.presentList);
+                machine.present = ReadPresentFile(*settings.presentList);
             }
-            process.presentLoaded = true;
+            machine.presentLoaded = true;
         }
-        if (!process.registryLoaded) {
+        if (!machine.registryLoaded) {
             if (settings.registryFiles) {
                 LoadMachineFromFiles(*settings.registryFiles);
             } else {
-                LoadMachine({RegFileText{"sample machine", std::string(SampleMachineRegFile())}});
+                LoadMachine({RegistryFile{"sample machine", std::string(SampleMachineRegFile())}});
             }
         }
     } catch (const RefusedInput& refusal) {
         StopRefused(refusal);
     }
+    return machine;
+}
+
+// Puts the registry every file went into in place, then gives the files' warnings.
+void Install(Registry staged, const std::vector<std::optional<DirtyHiveWarning>>& warnings)
+{
+    ReplaceRegistry(std::move(staged));
+    for (const auto& warning : warnings) {
+        if (warning) {
+            GiveWarning(*warning);
+        }
+    }
 }
 
 } // namespace
 
-PlatformState& Platform()
+const Registry& LoadedRegistry()
 {
-    Process& process = TheProcess();
-    if (!process.registryLoaded || !process.presentLoaded) {
-        LoadStartupMachine(process);
-    }
-    return process.state;
+    return Loaded().registry;
 }
 
-std::string ImportFile(Registry& registry, std::string_view bytes, const std::string& name,
-                       const std::string& path, const ImportProgress& progress)
+User RunningUser()
+{
+    return Loaded().user;
+}
+
+bool IsPresent(std::u16string_view instanceId)
+{
+    const auto& present = Loaded().present;
+    return !present || present->Contains(InstanceIdKey(instanceId));
+}
+
+DWORD DeviceSetFailure()
+{
+    return Loaded().deviceSetFailure;
+}
+
+void ReplaceRegistry(Registry registry)
+{
+    Machine& machine = TheMachine();
+    machine.registry = std::move(registry);
+    machine.registryLoaded = true;
+}
+
+void ResetMachine()
+{
+    TheMachine() = Machine{};
+}
+
+std::optional<DirtyHiveWarning> ImportFile(Registry& registry, std::string_view bytes,
+                                           const std::string& name, const std::string& path,
+                                           const ImportProgress& progress)
 {
     return WithinMemory(name, [&] {
         if (IsHive(bytes)) {
             return ImportSystemHive(registry, bytes, name, path, progress);
         }
         ImportRegFile(registry, bytes, name, progress);
-        return std::string();
+        return std::optional<DirtyHiveWarning>();
     });
 }
 
-namespace {
-
-// Loads what every file went into, then gives their warnings.
-void LoadMachine(Registry staged, const std::vector<std::string>& warnings)
-{
-    LoadMachine(std::move(staged));
-    for (const auto& warning : warnings) {
-        if (!warning.empty()) {
-            fprintf(stderr, "%s\n", warning.c_str());
-        }
-    }
-}
-
-} // namespace
-
-void LoadMachine(const std::vector<RegFileText>& files)
+void LoadMachine(const std::vector<RegistryFile>& files)
 {
     Registry staged;
-    std::vector<std::string> warnings(files.size());
-    std::transform(files.begin(), files.end(), warnings.begin(), [&](const RegFileText& file) {
+    std::vector<std::optional<DirtyHiveWarning>> warnings(files.size());
+    std::transform(files.begin(), files.end(), warnings.begin(), [&](const RegistryFile& file) {
         return ImportFile(staged, file.bytes, file.name, "", {});
     });
-    LoadMachine(std::move(staged), warnings);
+    Install(std::move(staged), warnings);
 }
 
 void LoadMachine(std::string_view regFileText)
 {
-    LoadMachine({RegFileText{"<text>", std::string(regFileText)}});
-}
-
-void LoadMachine(Registry registry)
-{
-    Process& process = TheProcess();
-    process.state.registry = std::move(registry);
-    process.registryLoaded = true;
+    LoadMachine({RegistryFile{"<text>", std::string(regFileText)}});
 }
 
 void LoadMachineFromFiles(const std::vector<std::string>& paths)
@@ -154,42 +167,37 @@ void LoadMachineFromFiles(const std::vector<std::string>& paths)
         WithinMemory(path, [&] { files.emplace_back(path); });
     }
     Registry staged;
-    std::vector<std::string> warnings;
+    std::vector<std::optional<DirtyHiveWarning>> warnings;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const MappedFile& file = files[i];
         warnings.push_back(ImportFile(staged, file.Bytes(), paths[i], paths[i],
                                       [&file](std::size_t done) { file.Release(done); }));
     }
-    LoadMachine(std::move(staged), warnings);
+    Install(std::move(staged), warnings);
 }
 
 void LoadPresentDevices(std::string_view csvBytes, const std::string& fileName)
 {
-    Process& process = TheProcess();
-    process.state.present = ReadPresentDevices(csvBytes, fileName);
-    process.presentLoaded = true;
+    Machine& machine = TheMachine();
+    machine.present = ReadPresentDevices(csvBytes, fileName);
+    machine.presentLoaded = true;
 }
 
 void CountEveryDeviceAsPresent()
 {
-    Process& process = TheProcess();
-    process.state.present.reset();
-    process.presentLoaded = true;
+    Machine& machine = TheMachine();
+    machine.present.reset();
+    machine.presentLoaded = true;
 }
 
 void RunAs(User user)
 {
-    TheProcess().state.user = user;
+    TheMachine().user = user;
 }
 
 void FailDeviceSetRequests(DWORD error)
 {
-    TheProcess().state.deviceSetFailure = error;
-}
-
-HandleCounts Handles()
-{
-    return TheProcess().state.Counts();
+    TheMachine().deviceSetFailure = error;
 }
 
 } // namespace simulated_windows

@@ -1,7 +1,6 @@
 #include "mapped_file.h"
 
-#include "reg_file.h"
-
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>

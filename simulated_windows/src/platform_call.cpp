@@ -1,6 +1,8 @@
 // What every exported Windows function keeps per thread: the last error, and that a call is in
 // progress.
-#include "platform_state.h"
+#include "platform_call.h"
+
+#include "simulated_windows/simulated_platform.h"
 
 namespace simulated_windows {
 namespace {

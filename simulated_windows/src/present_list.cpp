@@ -308,14 +308,14 @@ bool PresentDevices::Add(std::string_view upperCaseId)
     return true;
 }
 
-std::size_t PresentDevices::count(std::u16string_view upperCaseId) const
+bool PresentDevices::Contains(std::u16string_view upperCaseId) const
 {
     if (slots_.empty() || upperCaseId.size() >= MaxDeviceIdLength ||
         !std::all_of(upperCaseId.begin(), upperCaseId.end(), IsIdCharacter)) {
-        return 0;
+        return false;
     }
     const std::string id(upperCaseId.begin(), upperCaseId.end());
-    return slots_[Slot(id)] != 0 ? 1 : 0;
+    return slots_[Slot(id)] != 0;
 }
 
 // The slot that holds `id`, or the free slot where it would go.

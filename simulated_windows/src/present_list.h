@@ -24,8 +24,8 @@ class PresentDevices {
     void Reserve(std::size_t bytes) { ids_.reserve(bytes); }
     // Adds an ID of such characters, upper-cased; false when the list holds 4 GiB of IDs already.
     bool Add(std::string_view upperCaseId);
-    // Whether the list holds that upper-cased ID (see InstanceIdKey): 1 or 0, as a set counts.
-    std::size_t count(std::u16string_view upperCaseId) const;
+    // Whether the list holds that upper-cased ID (see InstanceIdKey).
+    bool Contains(std::u16string_view upperCaseId) const;
 
   private:
     std::size_t Slot(std::string_view id) const;

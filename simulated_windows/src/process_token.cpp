@@ -1,6 +1,8 @@
 // The process token, as far as a program asks it whether it runs elevated. The platform's user
 // decides: an administrator is an elevated prompt, a standard user is not (simulated_platform.h).
-#include "platform_state.h"
+#include "handles.h"
+#include "machine.h"
+#include "platform_call.h"
 
 using namespace simulated_windows;
 
@@ -15,13 +17,13 @@ extern "C" BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* to
 {
     const PlatformCall call;
     if (process != GetCurrentProcess()) {
-        ++Platform().invalidHandleUses;
+        ProcessHandles().CountInvalidUse();
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
     if (token == nullptr) {
         return FailWith(ERROR_NOACCESS, FALSE); // the kernel's answer to an address it cannot write
     }
-    *token = Platform().AddToken(desiredAccess);
+    *token = ProcessHandles().AddToken(desiredAccess);
     return TRUE;
 }
 
@@ -29,8 +31,7 @@ extern "C" BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS inform
                                     DWORD informationLength, PDWORD returnLength)
 {
     const PlatformCall call;
-    PlatformState& machine = Platform();
-    const DWORD* access = machine.ResolveToken(token);
+    const DWORD* access = ProcessHandles().ResolveToken(token);
     if (access == nullptr) {
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
@@ -49,7 +50,8 @@ extern "C" BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS inform
     if (information == nullptr || informationLength < needed) {
         return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
     }
-    static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = machine.user == User::Administrator ? 1 : 0;
+    static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated =
+        RunningUser() == User::Administrator ? 1 : 0;
     return TRUE;
 }
 
@@ -59,7 +61,7 @@ extern "C" BOOL CloseHandle(HANDLE object)
     if (object == GetCurrentProcess()) {
         return TRUE;
     }
-    if (!Platform().CloseToken(object)) {
+    if (!ProcessHandles().CloseToken(object)) {
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
     return TRUE;

@@ -13,24 +13,24 @@ class Importer {
   public:
     Importer(Registry& registry, std::string_view bytes, const std::string& fileName,
              const ImportProgress& progress)
-        : registry_(registry), cursor_(bytes, fileName, progress)
+        : registry_(registry), reader_(bytes, fileName, progress)
     {
     }
 
     void Run()
     {
-        const RegFileFormat format = ReadRegFileHeader(cursor_);
-        while (const auto line = cursor_.NextLine()) {
+        const RegFileFormat format = ReadRegFileHeader(reader_);
+        while (const auto line = reader_.NextLine()) {
             switch (KindOfLine(*line)) {
             case RegLineKind::Key:
-                ReadKeyLine(cursor_, *line, keyLine_);
+                ReadKeyLine(reader_, *line, keyLine_);
                 EnterKey();
                 break;
             case RegLineKind::Value:
                 if (!inKey_) {
-                    cursor_.Fail("value outside any key");
+                    reader_.Fail("value outside any key");
                 }
-                Apply(ReadValueLine(cursor_, *line, format));
+                Apply(ReadValueLine(reader_, *line, format));
                 break;
             case RegLineKind::Other:
                 break;
@@ -44,11 +44,11 @@ class Importer {
     {
         const KeyPath& path = keyLine_.path;
         if (path.names.size() > MaxKeyDepth) {
-            cursor_.Fail(KeyTooDeep());
+            reader_.Fail(KeyTooDeep());
         }
         for (const auto& name : path.names) {
             if (name.size() > MaxKeyNameLength) {
-                cursor_.Fail(KeyNameTooLong(name));
+                reader_.Fail(KeyNameTooLong(name));
             }
         }
         inKey_ = true;
@@ -104,7 +104,7 @@ class Importer {
     }
 
     Registry& registry_;
-    RegFileCursor cursor_;
+    RegLineReader reader_;
     bool inKey_ = false;
     std::shared_ptr<RegistryKey> key_;
     RegKeyLine keyLine_; // the last key line, kept for its strings

@@ -1,8 +1,8 @@
-// Imports registry files, as regedit and `reg export` write them, into a registry; reg_grammar.h
-// reads their lines.
+// Imports registry files, as regedit and `reg export` write them, into a registry, by their
+// grammar (reg_grammar.h).
 #pragma once
 
-#include "reg_grammar.h"
+#include "import_progress.h"
 #include "registry.h"
 #include "simulated_windows/refused_input.h"
 

@@ -361,4 +361,10 @@ std::string ValueNameTooLong(std::u16string_view name)
            " characters: " + QuotedText(name);
 }
 
+std::string KeyPathTooLong()
+{
+    return "key path longer than Windows allows (" + std::to_string(MaxKeyDepth) + " names of at most " +
+           std::to_string(MaxKeyNameLength) + " characters)";
+}
+
 } // namespace simulated_windows

@@ -112,6 +112,7 @@ inline constexpr std::size_t MaxValueNameLength = 16383;
 std::string KeyTooDeep();                               // "key nested more than 512 levels deep"
 std::string KeyNameTooLong(std::u16string_view name);   // "key name longer than 255 characters: "...""
 std::string ValueNameTooLong(std::u16string_view name); // the same for value names, past 16383
+std::string KeyPathTooLong(); // a path past the longest those limits allow, before it is read whole
 
 // Splits a path at its backslashes. A path is invalid (`valid` false) when it
 // begins with a backslash or has an empty name inside; backslashes after the last name are

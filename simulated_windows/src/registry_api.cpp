@@ -2,20 +2,51 @@
 // ANSI code page are converted to and from the UTF-16 the registry keeps, so sizes count the
 // converted bytes, as the "A" functions' do on Windows.
 #include "access_rights.h"
-#include "ansi_door.h"
-#include "platform_state.h"
+#include "ansi_conversion.h"
+#include "handles.h"
+#include "machine.h"
+#include "platform_call.h"
 
 #include <cstring>
+#include <optional>
 
 using namespace simulated_windows;
 
 namespace {
 
-// The open key behind a handle, once the handle and the access are checked.
-LSTATUS UsableKey(HKEY key, REGSAM needed, const OpenKey*& open)
+// The predefined key a handle is, if it is one: HKEY_CLASSES_ROOT and the numbers after it.
+std::optional<RootKey> PredefinedKey(HKEY key)
 {
-    open = Platform().ResolveKey(key);
-    if (open == nullptr) {
+    const auto value = reinterpret_cast<ULONG_PTR>(key);
+    const auto first = reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT);
+    if (value < first || value - first >= RootKeyNumbers) {
+        return std::nullopt;
+    }
+    return static_cast<RootKey>(value - first);
+}
+
+// The key behind a handle: a predefined key, which Windows opens with all the rights the user has
+// on it, or a key handle opened before; nullopt, counted as an invalid use, for anything else.
+std::optional<OpenKey> ResolveKey(HKEY key)
+{
+    if (const auto predefined = PredefinedKey(key)) {
+        // Looked up afresh each time: loading a machine replaces the registry and its roots.
+        if (auto root = LoadedRegistry().Root(*predefined)) {
+            const REGSAM rights = RootRights(RunningUser(), *predefined);
+            return OpenKey{std::move(root), rights, rights};
+        }
+    }
+    if (const OpenKey* open = ProcessHandles().ResolveKey(key)) {
+        return *open;
+    }
+    return std::nullopt;
+}
+
+// The open key behind a handle, once the handle and the access are checked.
+LSTATUS UsableKey(HKEY key, REGSAM needed, std::optional<OpenKey>& open)
+{
+    open = ResolveKey(key);
+    if (!open) {
         return ERROR_INVALID_HANDLE;
     }
     if (!Permits(open->access, needed)) {
@@ -30,7 +61,7 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    const OpenKey* base = nullptr;
+    std::optional<OpenKey> base;
     if (const LSTATUS status = UsableKey(key, 0, base); status != ERROR_SUCCESS) {
         return status;
     }
@@ -54,7 +85,7 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
     if (!found) {
         found = CreateKey(base->key, path);
     }
-    *result = Platform().AddKey(std::move(found), rights, base->granted);
+    *result = ProcessHandles().AddKey(std::move(found), rights, base->granted);
     return ERROR_SUCCESS;
 }
 
@@ -81,7 +112,7 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
     if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    const OpenKey* open = nullptr;
+    std::optional<OpenKey> open;
     if (const LSTATUS status = UsableKey(key, KEY_QUERY_VALUE, open); status != ERROR_SUCCESS) {
         return status;
     }
@@ -121,7 +152,7 @@ extern "C" LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/
     if (data == nullptr && dataSize != 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    const OpenKey* open = nullptr;
+    std::optional<OpenKey> open;
     if (const LSTATUS status = UsableKey(key, KEY_SET_VALUE, open); status != ERROR_SUCCESS) {
         return status;
     }
@@ -142,25 +173,24 @@ extern "C" LSTATUS RegCloseKey(HKEY key)
     if (value == 0) {
         return ERROR_INVALID_HANDLE;
     }
-    PlatformState& machine = Platform();
+    OpenHandles& handles = ProcessHandles();
     // Predefined keys, and anything numerically at or above them such as INVALID_HANDLE_VALUE,
     // close "successfully", as they do on Windows; only the bookkeeping notices the latter.
     if (static_cast<std::uint32_t>(value) >=
         static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT))) {
         if (!PredefinedKey(key)) {
-            ++machine.invalidHandleUses;
+            handles.CountInvalidUse();
         }
         return ERROR_SUCCESS;
     }
-    return machine.CloseKey(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return handles.CloseKey(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 std::optional<StoredValue> simulated_windows::ReadStoredValue(HKEY root, std::string_view keyPath,
                                                               std::string_view valueName)
 {
-    PlatformState& machine = Platform();
-    const OpenKey* base = machine.ResolveKey(root);
-    if (base == nullptr) {
+    const std::optional<OpenKey> base = ResolveKey(root);
+    if (!base) {
         return std::nullopt;
     }
     const auto key = FindKey(base->key, SplitKeyPath(AnsiToUtf16(keyPath)));

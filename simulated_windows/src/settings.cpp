@@ -1,7 +1,5 @@
 #include "settings.h"
 
-#include <cstdlib>
-
 namespace simulated_windows {
 namespace {
 
@@ -67,28 +65,5 @@ Settings ReadSettings(const Environment& environment)
     }
     return settings;
 }
-
-const Settings& StartupSettings()
-{
-    static const Settings settings = [] {
-        try {
-            return ReadSettings([](const char* name) { return std::getenv(name); });
-        } catch (const RefusedInput& refusal) {
-            StopRefused(refusal);
-        }
-    }();
-    return settings;
-}
-
-namespace {
-// Read before main, so that a setting that cannot be used stops the process before it starts,
-// whatever it calls first.
-bool ReadSettingsAtStart() noexcept
-{
-    StartupSettings();
-    return true;
-}
-const bool SettingsReadAtStart = ReadSettingsAtStart();
-} // namespace
 
 } // namespace simulated_windows

@@ -1,5 +1,6 @@
-// The platform's settings, read from the environment once, when the process starts: what Wine's
-// prefix and options are to a Windows program under Wine. The tool itself reads none of them.
+// The platform's settings, read from the environment once, when the process starts
+// (process_start.h): what Wine's prefix and options are to a Windows program under Wine. The tool
+// itself reads none of them.
 //
 //   SIMULATED_REGISTRY        files to load, joined with ':', later ones over earlier ones
 //   SIMULATED_REGISTRY_FILES  the same, one file a line, for names that hold ':'
@@ -27,8 +28,5 @@ using Environment = std::function<const char*(const char* name)>;
 
 // Throws RefusedInput ("<VARIABLE>: <reason>") for a setting that cannot be used.
 Settings ReadSettings(const Environment& environment);
-
-// The settings this process started with (read on first use, before any machine is loaded).
-const Settings& StartupSettings();
 
 } // namespace simulated_windows

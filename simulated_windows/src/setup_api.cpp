@@ -7,9 +7,11 @@
 // Each entry point validates first, through the helpers below, so that every function fails with
 // the same error in the same order: the set's handle, the record, its cbSize, then the flags.
 #include "access_rights.h"
-#include "ansi_door.h"
+#include "ansi_conversion.h"
+#include "handles.h"
 #include "indirect_string.h"
-#include "platform_state.h"
+#include "machine.h"
+#include "platform_call.h"
 
 #include <algorithm>
 #include <array>
@@ -132,7 +134,7 @@ Bytes PropertyData(const RegistryValue& value)
 // The set behind a handle: the first check of every function that takes one.
 DeviceSet* CheckedSet(HDEVINFO set)
 {
-    DeviceSet* devices = Platform().ResolveDeviceSet(set);
+    DeviceSet* devices = ProcessHandles().ResolveDeviceSet(set);
     return devices != nullptr ? devices : FailWith<DeviceSet*>(ERROR_INVALID_HANDLE, nullptr);
 }
 
@@ -164,7 +166,7 @@ Device* CheckedDevice(HDEVINFO set, PSP_DEVINFO_DATA record)
 // Why SetupDiGetClassDevsA refuses a request, in the order it looks, or ERROR_SUCCESS.
 DWORD ClassDevsRequestError(const GUID* classGuid, DWORD flags)
 {
-    if (const DWORD failure = Platform().deviceSetFailure; failure != ERROR_SUCCESS) {
+    if (const DWORD failure = DeviceSetFailure(); failure != ERROR_SUCCESS) {
         return failure; // made to fail by the test controls
     }
     if ((flags & DIGCF_DEVICEINTERFACE) != 0) {
@@ -184,19 +186,12 @@ bool InRequestedClass(const GUID& deviceClass, const GUID* classGuid, DWORD flag
     return (flags & DIGCF_ALLCLASSES) != 0 || GuidsEqual(deviceClass, *classGuid);
 }
 
-// Whether a device counts as present: in the machine's list, when the replay has one.
-bool IsPresent(const std::u16string& instanceId)
-{
-    const auto& present = Platform().present;
-    return !present || present->count(InstanceIdKey(instanceId)) != 0;
-}
-
 // Calls visit(enumeratorKey, deviceKey, instanceKey) for each instance key below Enum, in
 // registry order; below the one enumerator named, when `enumerator` is not null.
 template <typename Visit> void ForEachInstanceKey(PCSTR enumerator, Visit visit)
 {
     static const KeyPath enumPath = SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Enum"); // split once
-    const auto enumKey = FindKey(Platform().registry.Root(RootKey::LocalMachine), enumPath);
+    const auto enumKey = FindKey(LoadedRegistry().Root(RootKey::LocalMachine), enumPath);
     if (!enumKey) {
         return;
     }
@@ -219,7 +214,7 @@ template <typename Visit> void ForEachInstanceKey(PCSTR enumerator, Visit visit)
 // the current one) keeps for configuration-specific settings. Null when there is none.
 std::shared_ptr<RegistryKey> ScopeControlSet(DWORD scope, DWORD hwProfile)
 {
-    const auto localMachine = Platform().registry.Root(RootKey::LocalMachine);
+    const auto localMachine = LoadedRegistry().Root(RootKey::LocalMachine);
     if (scope == DICS_FLAG_GLOBAL) {
         static const KeyPath globalControlSet = SplitKeyPath(u"SYSTEM\\CurrentControlSet"); // split once
         return FindKey(localMachine, globalControlSet);
@@ -288,13 +283,12 @@ DWORD DevRegKeyRequestError(DWORD scope, DWORD keyType, REGSAM access)
 // standard user may read, but not open for writing.
 HKEY OpenMachineKey(std::shared_ptr<RegistryKey> key, REGSAM access)
 {
-    PlatformState& machine = Platform();
-    const REGSAM granted = RootRights(machine.user, RootKey::LocalMachine);
+    const REGSAM granted = RootRights(RunningUser(), RootKey::LocalMachine);
     const REGSAM rights = RequestedRights(access, granted);
     if (!Permits(granted, rights)) {
         return FailWith(ERROR_ACCESS_DENIED, static_cast<HKEY>(INVALID_HANDLE_VALUE));
     }
-    return machine.AddKey(std::move(key), rights, granted);
+    return ProcessHandles().AddKey(std::move(key), rights, granted);
 }
 
 } // namespace
@@ -319,7 +313,7 @@ extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator
         }
         set.devices.push_back(Device{std::move(id), instanceKey, *deviceClass});
     });
-    return Platform().AddDeviceSet(std::move(set));
+    return ProcessHandles().AddDeviceSet(std::move(set));
 }
 
 extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO deviceSet, DWORD memberIndex, PSP_DEVINFO_DATA deviceInfo)
@@ -431,7 +425,7 @@ extern "C" HKEY SetupDiOpenDevRegKey(HDEVINFO deviceSet, PSP_DEVINFO_DATA device
 extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceSet)
 {
     const PlatformCall call;
-    if (!Platform().DestroyDeviceSet(deviceSet)) {
+    if (!ProcessHandles().DestroyDeviceSet(deviceSet)) {
         return FailWith(ERROR_INVALID_HANDLE, FALSE);
     }
     return TRUE;

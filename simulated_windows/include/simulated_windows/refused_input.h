@@ -2,8 +2,6 @@
 // stops before the program writes anything, with what() on standard error and exit status 2.
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -28,12 +26,5 @@ class RefusedInput : public std::runtime_error {
     unsigned line_;
     std::string reason_;
 };
-
-// How the platform stops for a refused input: the one line on standard error, exit status 2.
-[[noreturn]] inline void StopRefused(const RefusedInput& refusal)
-{
-    std::fprintf(stderr, "%s\n", refusal.what());
-    std::exit(2);
-}
 
 } // namespace simulated_windows

@@ -32,19 +32,26 @@ struct HandleCounts {
     std::size_t invalidHandleUses = 0; // calls handed a handle that was not open
 };
 
-struct RegFileText {
+// A registry file held in memory: a .reg export or a saved hive, told apart by its content.
+struct RegistryFile {
     std::string name; // shown in error messages
     std::string bytes;
 };
 
 // Replaces the machine's registry with the given files imported in order into an empty one.
 // Throws RefusedInput, and keeps the registry it had, when any file cannot be imported.
-void LoadMachine(const std::vector<RegFileText>& files);
+void LoadMachine(const std::vector<RegistryFile>& files);
 void LoadMachine(std::string_view regFileText);
 
 // Reads each file and loads them as LoadMachine does. Throws RefusedInput for a file that cannot
 // be read (line 0) or imported.
 void LoadMachineFromFiles(const std::vector<std::string>& paths);
+
+// Puts the platform back as the process started: the machine its settings name, loaded again at
+// the next call that asks about it, their user and presence list, no failure made, every handle
+// closed and none counted invalid, and this thread's last error cleared. Handles given before stay
+// invalid. A test starts from it, whatever the test before it left.
+void ResetPlatform();
 
 // The sample machine built into the binary.
 std::string_view SampleMachineRegFile();

@@ -1,5 +1,5 @@
-// The one door between the "A" functions' callers, who speak the ANSI code page, and the registry,
-// which keeps UTF-16 as Windows does. Every conversion an "A" function makes goes through here.
+// The conversions the "A" functions make between their callers, who speak the ANSI code page, and
+// the registry, which keeps UTF-16 as Windows does. Every one of them goes through here.
 #pragma once
 
 #include "code_page.h"

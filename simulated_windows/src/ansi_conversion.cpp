@@ -1,4 +1,4 @@
-#include "ansi_door.h"
+#include "ansi_conversion.h"
 
 #include "registry.h"
 

@@ -14,8 +14,9 @@
 #include "platform/windows_platform.h"
 
 // Exit statuses. EXIT_FAILED comes with one line on standard error saying why.
-const int EXIT_DONE = 0;         // the list is written; or the process is elevated
-const int EXIT_NOT_ELEVATED = 1; // the process is not elevated
+const int EXIT_DONE = 0;         // the list is written
+const int EXIT_ELEVATED = 0;     // /elevated: the process is elevated
+const int EXIT_NOT_ELEVATED = 1; // /elevated: the process is not elevated
 const int EXIT_FAILED = 2;       // no list, or no answer; or arguments not understood
 
 // Writes the list of present devices to standard output, and nothing when an ID cannot be
