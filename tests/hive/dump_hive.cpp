@@ -1,6 +1,6 @@
 // Writes what the platform reads from a hive (recovered first with the logs named after it, when it
 // is dirty), one line a key ("K path") and one a value ("V path\name type hexdata"), paths from
-// the root key, as dump_hivex.py and dump_libregf.py write what hivex and libregf read; the lines
+// the root key, as tests/hive/differential dumps what hivex and libregf read; the lines
 // come in no order of their own. With --recovered OUT, also writes the bytes it read: the hive
 // as the logs left it. Exits 2 with "<file>: <reason>" for a hive the platform refuses.
 //   dump_hive [--recovered OUT] HIVE [LOG...]
