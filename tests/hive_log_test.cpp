@@ -100,6 +100,10 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     std::string damagedBaseBlock = dirty;
     damagedBaseBlock[8] ^= 1; // its sequence number, which the log gives back
     const std::string cut = NewFormatLog(dirty, {second, third});
+    const auto Torn = [](std::string log) {
+        log[400] ^= 1; // in the base block, which its checksum no longer matches
+        return log;
+    };
     // Windows writes a hive's base block back long after its logs: its numbers lag behind theirs.
     const hive_builder::LogEntry ahead1{hive[0], hive[1], 40}, ahead2{hive[1], hive[2], 41},
         ahead3{hive[2], hive[3], 42};
@@ -121,6 +125,8 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
          NewFormatLog(dirty, {ahead1, ahead2}), 3, ""},
         {"a gap after the first log", dirty, NewFormatLog(dirty, {ahead1}), NewFormatLog(dirty, {ahead3}), 1,
          ""},
+        {"a log whose base block a write cut short, passed over", dirty, NewFormatLog(dirty, {first}),
+         Torn(NewFormatLog(dirty, {second, third})), 1, ""},
         {"a bad hash in the middle", dirty, NewFormatLog(dirty, {first, {hive[1], hive[2], 8, true}}),
          NewFormatLog(dirty, {third}), 1, ""},
         {"a log of an older generation", dirty, NewFormatLog(dirty, {first}),

@@ -25,6 +25,9 @@ struct Log {
     std::uint32_t type;
     std::uint32_t sequence; // its base block's primary sequence number
     std::size_t sector;     // where what follows the base block starts
+    // Its base block was written whole: its checksum holds and its two sequence numbers agree. A
+    // write cut short leaves a log Windows passes over.
+    bool valid;
 };
 
 [[noreturn]] void NotALog(const HiveLog& log, const std::string& why)
@@ -32,14 +35,13 @@ struct Log {
     throw RefusedInput(log.name, 0, "not a transaction log of a hive: " + why);
 }
 
+// A file by a log's name that is no log at all (another file copied there by mistake) is refused;
+// a log whose base block a write cut short is only passed over.
 Log ReadLogHeader(const HiveLog& log)
 {
     const std::string_view bytes = log.bytes;
     if (bytes.size() < SectorSize || bytes.substr(0, 4) != Signature) {
         NotALog(log, "it does not begin with a base block");
-    }
-    if (!ChecksumHolds(bytes)) {
-        NotALog(log, "the checksum of its base block is wrong");
     }
     const std::uint32_t type = Read32(bytes, base::FileType);
     if (type != OldFormatLog && type != NewFormatLog) {
@@ -49,7 +51,9 @@ Log ReadLogHeader(const HiveLog& log)
     if (factor < 1 || factor > 8) {
         NotALog(log, "its clustering factor is " + std::to_string(factor) + ", not 1 to 8");
     }
-    return {&log, type, Read32(bytes, base::PrimarySequence), SectorSize * factor};
+    const std::uint32_t sequence = Read32(bytes, base::PrimarySequence);
+    return {&log, type, sequence, SectorSize * factor,
+            ChecksumHolds(bytes) && sequence == Read32(bytes, base::SecondarySequence)};
 }
 
 struct Page {
@@ -99,17 +103,22 @@ std::pair<Entry, std::size_t> ReadEntry(std::string_view bytes)
 // The new-format logs to replay, in the order their entries were written: a log's base block
 // carries the number of its first entry, so the log with the lower number holds the earlier
 // entries (LOG1 first of two alike). A log whose number is below the hive's secondary sequence
-// number holds only entries the hive has already: Windows went on in the other log.
+// number holds only entries the hive has already: Windows went on in the other log. A hive whose
+// own base block is damaged has no number to go by: only the log with the latest entries is used,
+// and its base block stands in for the hive's.
 std::vector<const Log*> ReplayOrder(std::span<const Log> logs, std::optional<std::uint32_t> hiveSequence)
 {
     std::vector<const Log*> order;
     for (const Log& log : logs) {
-        if (log.type == NewFormatLog && (!hiveSequence || log.sequence >= *hiveSequence)) {
+        if (log.type == NewFormatLog && log.valid && (!hiveSequence || log.sequence >= *hiveSequence)) {
             order.push_back(&log);
         }
     }
     std::stable_sort(order.begin(), order.end(),
                      [](const Log* a, const Log* b) { return a->sequence < b->sequence; });
+    if (!hiveSequence && order.size() > 1) {
+        order.erase(order.begin(), order.end() - 1);
+    }
     return order;
 }
 
@@ -162,16 +171,14 @@ std::size_t ApplyEntries(std::string& hive, std::span<const Log* const> order, s
     return applied;
 }
 
-// Applies an old-format log when it was written whole for this hive: its sequence numbers agree,
-// and its base block was last written when the hive's was. Pages missing from a log cut short
-// are left as they were.
+// Applies a valid old-format log when it was written for this hive: its base block was last
+// written when the hive's was. Pages missing from a log cut short are left as they were.
 bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTimestamp,
                      std::uint64_t sizeLimit)
 {
     const std::string_view bytes = log.file->bytes;
     const std::uint32_t binsSize = Read32(bytes, base::BinsSize);
-    if (Read32(bytes, base::PrimarySequence) != Read32(bytes, base::SecondarySequence) ||
-        bytes.substr(base::LastWritten, 8) != hiveTimestamp || binsSize % BinUnit != 0 ||
+    if (bytes.substr(base::LastWritten, 8) != hiveTimestamp || binsSize % BinUnit != 0 ||
         BaseBlockSize + std::uint64_t{binsSize} > sizeLimit) {
         return false;
     }
@@ -222,8 +229,6 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     if (read.empty()) {
         return recovered;
     }
-    // A damaged base block has no sequence number to trust: every log counts, and the one whose
-    // entries come first gives the base block back.
     const std::vector<const Log*> order = ReplayOrder(
         read, checksumHolds ? std::optional(Read32(hive, base::SecondarySequence)) : std::nullopt);
     std::string bytes(hive);
@@ -231,8 +236,9 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     const std::string_view timestamp = checksumHolds
                                            ? hive.substr(base::LastWritten, 8)
                                            : hive.substr(std::min(FirstBin + BinTimestamp, hive.size()), 8);
-    if (!checksumHolds) {
-        const Log& source = order.empty() ? read.front() : *order.front();
+    const auto firstValid = std::find_if(read.begin(), read.end(), [](const Log& log) { return log.valid; });
+    if (!checksumHolds && (!order.empty() || firstValid != read.end())) {
+        const Log& source = order.empty() ? *firstValid : *order.front();
         bytes.replace(0, SectorSize, source.file->bytes.substr(0, SectorSize));
         Write32(bytes, base::FileType, PrimaryFile);
     }
@@ -241,7 +247,7 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
         recovered.applied = order.empty() ? 0 : ApplyEntries(bytes, order, sizeLimit);
     } else {
         recovered.applied = std::any_of(read.begin(), read.end(), [&](const Log& log) {
-            return ApplyDirtyPages(bytes, log, timestamp, sizeLimit);
+            return log.valid && ApplyDirtyPages(bytes, log, timestamp, sizeLimit);
         });
     }
     if (recovered.applied == 0 && checksumHolds) {
