@@ -24,8 +24,8 @@ template <typename T> using HivexOwned = std::unique_ptr<T, HivexFree>;
 
 // hivex's reads of one hive opened from `bytes`, each behind the checks of the cells hivex would
 // trust (hive_cells.h). Each failure throws RefusedInput ("<file>: <reason>"): a damaged hive, or
-// a name past Windows' limits. hivex sets errno when it fails, but its values (EFAULT for a cell out of
-// place) say nothing a user could act on: the reasons name what could not be read.
+// a name past Windows' limits. hivex sets errno when it fails, but its values (EFAULT for a cell
+// out of place) say nothing a user could act on: the reasons name what could not be read.
 class HiveReader {
   public:
     HiveReader(hive_h* hive, std::string_view bytes, const std::string& fileName)

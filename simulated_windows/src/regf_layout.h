@@ -1,8 +1,7 @@
 // The regf layout of hives and their transaction logs, as Maxim Suhanov's public notes on the
-// format describe it (github.com/msuhanov/regf, "Windows registry file format specification"):
-// the offsets, signatures and numbers that the loader, the walk, the recovery, the test builders
-// and the fuzzers share, and the little-endian reads and writes over a file's bytes. Microsoft
-// documents none of it.
+// format describe it (github.com/msuhanov/regf): the offsets, signatures and numbers that the
+// loader, the walk, the recovery, the test builders and the fuzzers share, and the little-endian
+// reads and writes over a file's bytes. Microsoft documents none of it.
 #pragma once
 
 #include <cstddef>
