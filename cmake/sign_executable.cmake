@@ -31,4 +31,7 @@ if(NOT status EQUAL 0)
   file(REMOVE "${signed}" "${EXE}")
   message(FATAL_ERROR "${EXE}: osslsigncode could not sign it (status ${status}), so it is removed:\n${output}")
 endif()
+# osslsigncode writes a plain file: executable again, as the linker left it.
+file(CHMOD "${signed}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+     WORLD_READ WORLD_EXECUTE)
 file(RENAME "${signed}" "${EXE}")

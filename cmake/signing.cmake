@@ -34,7 +34,7 @@ function(sign_after_link program)
   if(NOT ADAPTER_REPORT_SIGN_CERT)
     return()
   endif()
-  set_property(TARGET ${program} APPEND PROPERTY LINK_DEPENDS
+  set_property(TARGET ${program} APPEND PROPERTY LINK_DEPENDS "${PROJECT_SOURCE_DIR}/cmake/sign_executable.cmake"
                ${ADAPTER_REPORT_SIGN_CERT} ${ADAPTER_REPORT_SIGN_KEY} ${ADAPTER_REPORT_SIGN_PASSWORD_FILE})
   # The signature covers the image as linked, so the image is stripped here: strip rewrites the
   # file and drops the signature, and the package installs the executables as they are.
