@@ -6,17 +6,43 @@
 // KEY (HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Enum, or HKLM\...) narrows the export to that key;
 // without it, every root key that holds anything is written. Exits 0 when written, 1 when the key
 // does not exist or the file cannot be written, 2 for a wrong command line or a machine the
-// platform refuses ("<file>:<line>: <reason>" on standard error, as for the tool).
+// platform refuses ("<file>:<line>: <reason>" on standard error, as for the tool). Installed, it
+// is adapter-report-export-registry, and answers --help and --version by that name.
 #include "replay/registry_export.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+constexpr const char* Usage =
+    "usage: SIMULATED_REGISTRY=FILE[:FILE...] adapter-report-export-registry OUT.reg [KEY]\n";
+
+constexpr const char* Help =
+    "Writes the registry the simulated Windows platform loads from SIMULATED_REGISTRY (saved hives\n"
+    "with their transaction logs applied, .reg exports on top, in order) to OUT.reg, as reg export\n"
+    "writes it: UTF-16, version 5.00. KEY (HKLM\\SYSTEM\\CurrentControlSet\\Enum, for one) narrows it\n"
+    "to that key; without it, every root key that holds anything is written.\n"
+    "Exit status: 0 written; 1 no such key, or OUT.reg cannot be written; 2 a wrong command line,\n"
+    "or a file the platform refuses.\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    const bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
+    if (help || (argc == 2 && std::strcmp(argv[1], "--version") == 0)) {
+        if (help) {
+            std::fputs(Usage, stdout);
+            std::fputs(Help, stdout);
+        } else {
+            std::printf("adapter-report-export-registry %s\n", ADAPTER_REPORT_VERSION);
+        }
+        return std::fflush(stdout) == 0 ? 0 : 2;
+    }
     if (argc < 2 || argc > 3) {
-        fprintf(stderr, "usage: SIMULATED_REGISTRY=FILE[:FILE...] export_registry OUT.reg [KEY]\n");
+        std::fputs(Usage, stderr);
         return 2;
     }
     const auto keys = replay::KeysToExport(replay::LoadedRegistry(), argc == 3 ? argv[2] : "");

@@ -47,8 +47,10 @@ std::string WriteFile(const std::string& name, const std::string& bytes)
     return path;
 }
 
-// Runs the tool with the given arguments; `registry` is SIMULATED_REGISTRY, or unset when null.
-ToolRun RunTool(const char* registry, std::vector<std::string> args = {}, rlim_t addressSpace = RLIM_INFINITY)
+// Runs the tool (or `program`) with the given arguments; `registry` is SIMULATED_REGISTRY, or unset
+// when null.
+ToolRun RunTool(const char* registry, std::vector<std::string> args = {}, rlim_t addressSpace = RLIM_INFINITY,
+                const char* program = ADAPTER_REPORT_EXE)
 {
     const std::string outPath = TempPath("out");
     const std::string errPath = TempPath("err");
@@ -65,12 +67,12 @@ ToolRun RunTool(const char* registry, std::vector<std::string> args = {}, rlim_t
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(ADAPTER_REPORT_EXE)};
+        std::vector<char*> argv{const_cast<char*>(program)};
         for (auto& arg : args) {
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
-        execv(ADAPTER_REPORT_EXE, argv.data());
+        execv(program, argv.data());
         _exit(127);
     }
     int status = 0;
@@ -93,6 +95,49 @@ TEST(ToolProcess, ReportsTheSampleMachineAndIgnoresItsArguments)
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.status, 0);
     }
+}
+
+// The installed commands answer --help and --version by their installed names, the tool before the
+// platform checks its settings; any other command line runs the tool, which ignores it.
+TEST(ToolProcess, TheInstalledCommandsAnswerHelpAndVersion)
+{
+    struct Case {
+        const char* program;
+        std::vector<std::string> args;
+        std::string out;
+        bool outWhole; // else what standard output begins with: the usage line of a help text
+        std::string err;
+        int status;
+    };
+    const std::string version = std::string(" ") + ADAPTER_REPORT_VERSION + "\n";
+    const std::string exportUsage =
+        "usage: SIMULATED_REGISTRY=FILE[:FILE...] adapter-report-export-registry OUT.reg [KEY]\n";
+    const Case cases[] = {
+        {SIMULATED_COMMAND_EXE, {"--version"}, "adapter-report-simulated" + version, true, "", 0},
+        {SIMULATED_COMMAND_EXE,
+         {"--help"},
+         "usage: adapter-report-simulated [--help | --version]\n",
+         false,
+         "",
+         0},
+        {SIMULATED_COMMAND_EXE, {"/?", "--version"}, SampleReport, true, "", 0},
+        {EXPORT_REGISTRY_EXE, {"--version"}, "adapter-report-export-registry" + version, true, "", 0},
+        {EXPORT_REGISTRY_EXE, {"--help"}, exportUsage, false, "", 0},
+        {EXPORT_REGISTRY_EXE, {}, "", true, exportUsage, 2},
+    };
+    for (const auto& [program, args, out, outWhole, err, status] : cases) {
+        const ToolRun run = RunTool(nullptr, args, RLIM_INFINITY, program);
+        EXPECT_EQ(outWhole ? run.out : run.out.substr(0, out.size()), out)
+            << program << ", " << args.size() << " arguments";
+        EXPECT_EQ(run.err, err);
+        EXPECT_EQ(run.status, status);
+    }
+
+    setenv("SIMULATED_USER", "guest", 1);
+    const ToolRun refusedSetting = RunTool(nullptr, {"--version"}, RLIM_INFINITY, SIMULATED_COMMAND_EXE);
+    unsetenv("SIMULATED_USER");
+    EXPECT_EQ(refusedSetting.out, "adapter-report-simulated" + version);
+    EXPECT_EQ(refusedSetting.status, 0);
 }
 
 TEST(ToolProcess, LoadsTheNamedFilesInOrder)
