@@ -5,11 +5,13 @@
 // data read before their shape, to make the file large against the process's own memory).
 //   hostile_inputs DIR [SIZE]       (default 256 MiB; DIR is made if need be)
 #include "hive/hive_builder.h"
+#include "support/colliding_ids.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace {
@@ -89,6 +91,26 @@ int main(int argc, char** argv)
         for (std::size_t i = 0; i < size / 16; ++i) {
             std::snprintf(line, sizeof line, "ROOT\\X\\%08zu\n", i);
             out << line;
+        }
+    }
+
+    {
+        // IDs made to meet in one slot of a table under an unkeyed hash, beside random IDs of the
+        // same length: the two must load alike.
+        std::ofstream crafted(list("hostile", present, "colliding-ids.csv"),
+                              std::ios::binary | std::ios::trunc);
+        std::ofstream random(list("hostile", present, "random-ids.csv"), std::ios::binary | std::ios::trunc);
+        crafted << "InstanceId\n";
+        random << "InstanceId\n";
+        std::mt19937_64 draw(1);
+        for (std::size_t i = 0, length = test_support::CollidingInstanceId(0).size(); i < size / (length + 1);
+             ++i) {
+            crafted << test_support::CollidingInstanceId(i) << '\n';
+            std::string id = "ROOT\\X\\";
+            while (id.size() < length) {
+                id += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[draw() % 36];
+            }
+            random << id << '\n';
         }
     }
 
