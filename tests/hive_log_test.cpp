@@ -229,4 +229,45 @@ TEST(RegistryExport, WritesWhatWindowsWrites)
     EXPECT_EQ(Exported(registry, "HKCU\\Software\\Wine\\reg_test"), file);
 }
 
+// What the export writes loads back to the registry it came from; a name no .reg file can give
+// back is refused, never written as lines of their own.
+TEST(RegistryExport, WritesOnlyWhatLoadsBackToTheSameRegistry)
+{
+    const struct {
+        std::u16string key, value;
+        const char* refusal;
+    } rows[] = {
+        {u" a]b[\"c; ", u"v", nullptr},
+        {u"k", u"a\r\n\"b\\]", nullptr},
+        {u"a\r\n[HKEY_CURRENT_USER]\r\n\"DeviceName\"=\"x\"", u"v",
+         "key name holding a line break: \"a??[HKEY_CURRENT_USER]??...\""},
+        {u"a\\b", u"v", "key name holding a backslash: \"a\\b\""},
+        {std::u16string(u"a\0b", 3), u"v", "key name holding a NUL: \"a?b\""},
+        {u"k", std::u16string(u"DeviceName\0QQ", 13), "value name holding a NUL: \"DeviceName?QQ\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(sim::QuotedText(row.key) + " " + sim::QuotedText(row.value));
+        sim::Registry registry;
+        registry.Root(sim::RootKey::CurrentUser)->CreateSubkey(row.key)->SetValue(row.value, 4, {});
+        if (row.refusal != nullptr) {
+            FILE* out = std::tmpfile();
+            try {
+                replay::WriteRegExport(*replay::KeysToExport(registry, ""), out);
+                ADD_FAILURE() << "written";
+            } catch (const replay::ExportRefused& error) {
+                EXPECT_STREQ(error.what(), row.refusal);
+            }
+            fclose(out);
+            continue;
+        }
+        const std::string exported = Exported(registry);
+        sim::Registry loaded;
+        sim::ImportRegFile(loaded, exported, "export.reg");
+        const auto key = loaded.Root(sim::RootKey::CurrentUser)->FindSubkey(row.key);
+        ASSERT_TRUE(key);
+        EXPECT_TRUE(key->FindValue(row.value));
+        EXPECT_EQ(Exported(loaded), exported);
+    }
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 // The built tool as a user runs it: a whole process, its streams and its exit status, on the
 // sample machine and on machines named by SIMULATED_REGISTRY.
+#include "hive/hive_builder.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 using namespace test_support;
+namespace sim = simulated_windows;
 
 namespace {
 
@@ -48,7 +50,8 @@ std::string WriteFile(const std::string& name, const std::string& bytes)
 }
 
 // Runs the tool with the given arguments; `registry` is SIMULATED_REGISTRY, or unset when null.
-ToolRun RunTool(const char* registry, std::vector<std::string> args = {}, rlim_t addressSpace = RLIM_INFINITY)
+ToolRun RunTool(const char* registry, std::vector<std::string> args = {}, rlim_t addressSpace = RLIM_INFINITY,
+                const char* program = ADAPTER_REPORT_EXE)
 {
     const std::string outPath = TempPath("out");
     const std::string errPath = TempPath("err");
@@ -65,12 +68,12 @@ ToolRun RunTool(const char* registry, std::vector<std::string> args = {}, rlim_t
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(ADAPTER_REPORT_EXE)};
+        std::vector<char*> argv{const_cast<char*>(program)};
         for (auto& arg : args) {
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
-        execv(ADAPTER_REPORT_EXE, argv.data());
+        execv(program, argv.data());
         _exit(127);
     }
     int status = 0;
@@ -239,6 +242,29 @@ TEST(ToolProcess, RefusesWhatItRunsOutOfMemoryLoading)
         EXPECT_EQ(run.err, "/dev/zero: out of memory while loading it\n");
         EXPECT_EQ(run.status, 2);
     }
+}
+
+// So is a registry export_registry loads but has not the memory to write, and no part of the
+// export is left behind. A key of 32 values of a million bytes each loads in some 64 MB; written
+// as hex, they take six times that at once.
+TEST(ToolProcess, ExportRunningOutOfMemoryLeavesNothingBehind)
+{
+    sim::Registry machine;
+    const auto big = sim::CreateKey(machine.Root(sim::RootKey::LocalMachine),
+                                    sim::SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Big"));
+    const std::vector<unsigned char> data(999'000, 0xAB);
+    for (int i = 0; i < 32; ++i) {
+        big->SetValue(u"v" + std::u16string(1, static_cast<char16_t>(u'A' + i)), 3, data);
+    }
+    const std::string hive = TempPath("big.hiv");
+    hive_builder::WriteSystemHive(hive, machine);
+    const std::string exported = TempPath("export.reg");
+    const ToolRun run = RunTool(hive.c_str(), {exported}, rlim_t{1} << 28, EXPORT_REGISTRY_EXE);
+    EXPECT_EQ(run.err, exported + ": not written: out of memory while writing it\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_FALSE(std::ifstream(exported).is_open());
+    std::remove(exported.c_str());
+    std::remove(hive.c_str());
 }
 #endif
 
