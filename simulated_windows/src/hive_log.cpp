@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -177,9 +178,8 @@ std::size_t ApplyEntries(std::string& hive, std::span<const Log* const> order)
         if (next == nullptr) {
             break;
         }
-        for (const Page& page : next->pages) {
-            room += page.bytes.size();
-        }
+        room = std::accumulate(next->pages.begin(), next->pages.end(), room,
+                               [](std::uint64_t sum, const Page& page) { return sum + page.bytes.size(); });
         if (BaseBlockSize + std::uint64_t{next->binsSize} > room) {
             break;
         }
