@@ -184,7 +184,8 @@ bool WriteRegExport(std::span<const ExportedKey> keys, std::FILE* out)
                 levels.pop_back();
                 continue;
             }
-            const auto& [name, subkey] = level.subkeys[level.next++];
+            // A copy: writing the subkey adds a level, which may move this one.
+            const auto [name, subkey] = level.subkeys[level.next++];
             path.resize(level.pathLength);
             if (const std::string fault = sim::KeyNameFault(name); !fault.empty()) {
                 throw ExportRefused(fault);

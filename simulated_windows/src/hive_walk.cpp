@@ -6,6 +6,7 @@
 #include "simulated_windows/refused_input.h"
 #include "simulated_windows/win32_api.h"
 
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -136,10 +137,10 @@ void HiveReader::RequireCell(std::size_t cell, std::size_t fields, const char* w
 std::u16string HiveReader::CountedName(HivexOwned<char> name, std::size_t length, const char* what,
                                        std::string (*fault)(std::u16string_view)) const
 {
-    if (!name) {
+    if (!name || length < std::strlen(name.get())) {
         Fail(Damaged(std::string("hivex cannot read ") + what));
     }
-    // hivex gives the name in UTF-8 after a NUL, and its length apart: a name holding a NUL is
+    // hivex gives the name in UTF-8 ended by a NUL, and its length apart: a name holding a NUL is
     // read whole, to be refused, never taken for the name before it.
     std::u16string wide = Utf8ToUtf16(std::string_view(name.get(), length));
     if (const std::string reason = fault(wide); !reason.empty()) {
