@@ -5,11 +5,15 @@
 // data read before their shape, to make the file large against the process's own memory).
 //   hostile_inputs DIR [SIZE]       (default 256 MiB; DIR is made if need be)
 #include "hive/hive_builder.h"
+#include "hive/log_builder.h"
+#include "regf_layout.h"
+#include "support/colliding_ids.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace {
@@ -92,6 +96,26 @@ int main(int argc, char** argv)
         }
     }
 
+    {
+        // IDs made to meet in one slot of a table under an unkeyed hash, beside random IDs of the
+        // same length: the two must load alike.
+        std::ofstream crafted(list("hostile", present, "colliding-ids.csv"),
+                              std::ios::binary | std::ios::trunc);
+        std::ofstream random(list("hostile", present, "random-ids.csv"), std::ios::binary | std::ios::trunc);
+        crafted << "InstanceId\n";
+        random << "InstanceId\n";
+        std::mt19937_64 draw(1);
+        for (std::size_t i = 0, length = test_support::CollidingInstanceId(0).size(); i < size / (length + 1);
+             ++i) {
+            crafted << test_support::CollidingInstanceId(i) << '\n';
+            std::string id = "ROOT\\X\\";
+            while (id.size() < length) {
+                id += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[draw() % 36];
+            }
+            random << id << '\n';
+        }
+    }
+
     for (const hive_builder::Shape shape : hive_builder::Shapes) {
         using hive_builder::Shape;
         const std::size_t count = shape == Shape::RepeatedSubkey   ? 40
@@ -102,6 +126,19 @@ int main(int argc, char** argv)
         std::ofstream(list("hostile", registry, std::string(hive_builder::ShapeName(shape)) + ".hiv"),
                       std::ios::binary | std::ios::trunc)
             << hive_builder::HostileHive(shape, count, size / 4);
+    }
+    {
+        // A dirty hive beside a sparse log of 4 GiB: one valid entry that claims the largest bins
+        // and carries no page, which the recovery must not grow the hive to.
+        const std::string hive = hive_builder::ValidHive(hive_builder::ValidShape::IndexRootOfLi);
+        std::string claimed = hive;
+        hive_builder::SetBaseBlockField(claimed, simulated_windows::regf::base::BinsSize, 0xFFFFF000);
+        const std::string dirty = hive_builder::DirtyHive(hive, 7);
+        const std::string path = list("hostile", registry, "sparse-log.hiv");
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << dirty;
+        std::ofstream(path + ".LOG1", std::ios::binary | std::ios::trunc)
+            << hive_builder::NewFormatLog(dirty, {{hive, claimed, 7}});
+        std::filesystem::resize_file(path + ".LOG1", std::uint64_t{4} << 30);
     }
     return 0;
 }

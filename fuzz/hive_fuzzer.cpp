@@ -1,29 +1,15 @@
-// Saved hives and the transaction logs beside them, over arbitrary bytes: the recovery, hivex and
-// the platform behind them never crash, hang or read out of bounds, a recovered hive is never
-// larger than its inputs, and a hive is either loaded or refused with one line "<file>: <reason>"
-// naming the hive or one of its logs. The input is the hive up to where its base block says its
-// bins end, then LOG1, then, from the first "regf" after LOG1's first sector on a 512-byte
-// boundary, LOG2: a dirty hive and its logs concatenated, as scripts/fuzz seeds them.
-//
-// What the loader asks of hivex is counted, by standing in for hivex's own functions: it lists the
-// subkeys of a key at most once (the root's also to find Select and the control set), and takes no
-// more value data than the file holds, so that no shape of the hive makes it read a cell again and
-// again. Besides libFuzzer's own changes, a mutator that knows the regf layout makes the shapes
-// that bytes alone seldom make: subkey lists that name one key twice or a key's own parent, keys
-// that share a list, values that share a value list or their data, and counts far larger than
-// their cells. The base block's checksum is made right after every change, so that changes reach
-// past it.
-#include "hive_file.h"
-#include "hive_log.h"
+// Saved hives and the transaction logs beside them, over arbitrary bytes (hive_target.h says what
+// is checked of each input). Besides libFuzzer's own changes, a mutator that knows the regf layout
+// makes the shapes that bytes alone seldom make: subkey lists that name one key twice or a key's
+// own parent, keys that share a list, values that share a value list or their data, and counts far
+// larger than their cells. The base block's checksum is made right after every change, so that
+// changes reach past it.
+#include "hive_target.h"
 #include "regf_layout.h"
-
-#include <hivex.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,23 +23,8 @@ namespace {
 namespace regf = sim::regf;
 using regf::FirstBin;
 
-std::uint32_t Get32(const std::uint8_t* data, std::size_t at)
-{
-    return regf::Read32({reinterpret_cast<const char*>(data) + at, 4}, 0);
-}
-
-void Put32(std::uint8_t* data, std::size_t at, std::uint32_t value)
-{
-    regf::Write32({reinterpret_cast<char*>(data) + at, 4}, 0, value);
-}
-
-void FixChecksum(std::uint8_t* data, std::size_t size)
-{
-    if (size >= regf::SectorSize) {
-        Put32(data, regf::base::Checksum,
-              regf::BaseBlockChecksum({reinterpret_cast<const char*>(data), size}));
-    }
-}
+using hive_target::Get32;
+using hive_target::Put32;
 
 struct Cells {
     std::vector<std::size_t> keys, values, lists, bigData; // by their offsets in the file
@@ -177,36 +148,7 @@ bool Reshape(std::uint8_t* data, std::size_t size, std::minstd_rand& random)
     }
 }
 
-// What the loader asked of hivex for the input at hand.
-struct Asked {
-    std::map<hive_node_h, int> children; // by key
-    std::size_t data = 0;                // bytes of value data
-};
-Asked asked;
-
-template <typename Function> Function* Real(const char* name)
-{
-    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
-}
-
 } // namespace
-
-// hivex's functions as the platform calls them: counted, then hivex's own.
-extern "C" hive_node_h* hivex_node_children(hive_h* hive, hive_node_h node)
-{
-    static auto* const real = Real<hive_node_h*(hive_h*, hive_node_h)>("hivex_node_children");
-    ++asked.children[node];
-    return real(hive, node);
-}
-
-extern "C" char* hivex_value_value(hive_h* hive, hive_value_h value, hive_type* type, std::size_t* length)
-{
-    static auto* const real =
-        Real<char*(hive_h*, hive_value_h, hive_type*, std::size_t*)>("hivex_value_value");
-    char* data = real(hive, value, type, length);
-    asked.data += data != nullptr ? *length : 0;
-    return data;
-}
 
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size, std::size_t maxSize,
                                                unsigned int seed)
@@ -215,64 +157,6 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
     if (random() % 2 != 0 || !Reshape(data, size, random)) {
         size = LLVMFuzzerMutate(data, size, maxSize);
     }
-    FixChecksum(data, size);
+    hive_target::FixChecksum(data, size, 0);
     return size;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    if (!sim::IsHive(bytes)) {
-        return -1; // not a hive: the .reg fuzzer's ground, and no use to the corpus
-    }
-    const std::uint32_t binsSize =
-        bytes.size() >= regf::base::BinsSize + 4 ? regf::Read32(bytes, regf::base::BinsSize) : 0;
-    const std::string_view hive =
-        bytes.substr(0, std::min<std::uint64_t>(bytes.size(), std::uint64_t{regf::BaseBlockSize} + binsSize));
-    const std::string_view rest = bytes.substr(hive.size());
-    std::size_t second = regf::SectorSize;
-    while (second < rest.size() && rest.substr(second, 4) != regf::Signature) {
-        second += regf::SectorSize;
-    }
-    std::vector<sim::HiveLog> logs;
-    if (!rest.empty()) {
-        logs.push_back({"fuzz.LOG1", rest.substr(0, second)});
-    }
-    if (second < rest.size()) {
-        logs.push_back({"fuzz.LOG2", rest.substr(second)});
-    }
-    asked = {};
-    sim::RecoveredHive recovered; // outlives the try: `mounted` may be its bytes
-    std::string_view mounted = hive;
-    sim::Registry registry;
-    try {
-        recovered = sim::RecoverHive(hive, logs);
-        if (recovered.bytes.size() > size) {
-            std::abort();
-        }
-        if (!recovered.bytes.empty()) {
-            mounted = recovered.bytes;
-        }
-        sim::MountSystemHive(registry, mounted, "fuzz.hiv");
-    } catch (const sim::RefusedInput& error) {
-        const std::string message = error.what();
-        const std::string source = message.substr(0, message.find(": "));
-        if ((source != "fuzz.hiv" && source != "fuzz.LOG1" && source != "fuzz.LOG2") ||
-            message != source + ": " + error.Reason() || error.Line() != 0 || error.Reason().empty() ||
-            message.find_first_of("\r\n") != std::string::npos) {
-            std::abort();
-        }
-    }
-    const auto* base = reinterpret_cast<const std::uint8_t*>(mounted.data());
-    const hive_node_h root =
-        mounted.size() >= regf::base::RootCell + 4 ? FirstBin + Get32(base, regf::base::RootCell) : 0;
-    for (const auto& [node, times] : asked.children) {
-        if (times > (node == root ? 3 : 1)) {
-            std::abort();
-        }
-    }
-    if (asked.data > mounted.size() + 8) { // Select\Current is read twice
-        std::abort();
-    }
-    return 0;
 }

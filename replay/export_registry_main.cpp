@@ -6,13 +6,17 @@
 // KEY (HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Enum, or HKLM\...) narrows the export to that key;
 // without it, every root key that holds anything is written. Exits 0 when written, 1 when the key
 // does not exist or the file cannot be written, 2 for a wrong command line or a machine the
-// platform refuses ("<file>:<line>: <reason>" on standard error, as for the tool). Installed, it
-// is adapter-report-export-registry, and answers --help and --version by that name.
+// platform refuses ("<file>:<line>: <reason>" on standard error, as for the tool), and for a
+// registry it cannot export whole: one holding a name no .reg file gives back, or too large for
+// the memory there is ("OUT.reg: not written: <reason>"). OUT.reg is then removed: no part of an
+// export is left to be taken for the whole. Installed, it is adapter-report-export-registry, and
+// answers --help and --version by that name.
 #include "replay/registry_export.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -25,7 +29,8 @@ constexpr const char* Help =
     "writes it: UTF-16, version 5.00. KEY (HKLM\\SYSTEM\\CurrentControlSet\\Enum, for one) narrows it\n"
     "to that key; without it, every root key that holds anything is written.\n"
     "Exit status: 0 written; 1 no such key, or OUT.reg cannot be written; 2 a wrong command line,\n"
-    "or a file the platform refuses.\n";
+    "a file the platform refuses, or a registry that cannot be exported whole (a name no .reg file\n"
+    "gives back, or too large for the memory there is): OUT.reg is then removed.\n";
 
 } // namespace
 
@@ -51,8 +56,23 @@ int main(int argc, char** argv)
         return 1;
     }
     FILE* out = fopen(argv[1], "wb");
-    bool written = out != nullptr && replay::WriteRegExport(*keys, out);
+    const char* refusal = nullptr;
+    std::string reason;
+    bool written = false;
+    try {
+        written = out != nullptr && replay::WriteRegExport(*keys, out);
+    } catch (const replay::ExportRefused& error) {
+        reason = error.what();
+        refusal = reason.c_str();
+    } catch (const std::bad_alloc&) {
+        refusal = "out of memory while writing it";
+    }
     written = out != nullptr && fclose(out) == 0 && written;
+    if (refusal != nullptr) {
+        std::remove(argv[1]);
+        fprintf(stderr, "%s: not written: %s\n", argv[1], refusal);
+        return 2;
+    }
     if (!written) {
         fprintf(stderr, "%s: cannot be written: %s\n", argv[1], std::strerror(errno));
         return 1;

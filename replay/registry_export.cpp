@@ -152,21 +152,47 @@ bool WriteRegExport(std::span<const ExportedKey> keys, std::FILE* out)
         written = written && std::fwrite(text.data(), sizeof(char16_t), text.size(), out) == text.size();
         text.clear();
     };
-    // Depth first, each key before its subkeys, which go in enumeration order.
-    std::vector<ExportedKey> pending(keys.rbegin(), keys.rend());
-    while (!pending.empty()) {
-        const ExportedKey next = std::move(pending.back());
-        pending.pop_back();
-        text += u"\r\n[" + next.path + u"]\r\n";
-        for (const sim::RegistryValue* value : next.key->Values()) {
+    // Depth first, each key before its subkeys, which go in enumeration order. One path is held,
+    // cut back and extended as the walk goes, and for each level of it the subkeys of its key and
+    // how far they are written: memory in the tree's depth times a name, and its widest level.
+    struct Level {
+        std::vector<std::pair<std::u16string_view, std::shared_ptr<sim::RegistryKey>>> subkeys;
+        std::size_t next = 0;
+        std::size_t pathLength; // of the path of the key whose subkeys these are
+    };
+    std::u16string path;
+    std::vector<Level> levels;
+    const auto writeKey = [&](const sim::RegistryKey& key) {
+        text += u"\r\n[" + path + u"]\r\n";
+        for (const sim::RegistryValue* value : key.Values()) {
+            if (const std::string fault = sim::ValueNameFault(value->Name()); !fault.empty()) {
+                throw ExportRefused(fault);
+            }
             AppendValue(text, *value);
         }
-        const auto subkeys = next.key->ListedSubkeys();
-        for (auto subkey = subkeys.rbegin(); subkey != subkeys.rend(); ++subkey) {
-            pending.push_back({next.path + u'\\' + std::u16string(subkey->first), subkey->second});
-        }
+        levels.push_back({key.ListedSubkeys(), 0, path.size()});
         if (text.size() > 1 << 16) {
             flush();
+        }
+    };
+    for (const ExportedKey& top : keys) {
+        path = top.path;
+        writeKey(*top.key);
+        while (!levels.empty()) {
+            Level& level = levels.back();
+            if (level.next == level.subkeys.size()) {
+                levels.pop_back();
+                continue;
+            }
+            // A copy: writing the subkey adds a level, which may move this one.
+            const auto [name, subkey] = level.subkeys[level.next++];
+            path.resize(level.pathLength);
+            if (const std::string fault = sim::KeyNameFault(name); !fault.empty()) {
+                throw ExportRefused(fault);
+            }
+            path += u'\\';
+            path += name;
+            writeKey(*subkey);
         }
     }
     text += u"\r\n";

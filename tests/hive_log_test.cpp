@@ -113,9 +113,13 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
         const char* situation;
         std::string hive;
         std::optional<std::string> log1, log2;
-        int writes;          // the machine read is the one after this many writes; < 0: refused
-        std::string message; // the end of the warning, or the refusal after the folder
+        int writes;                 // the machine read is the one after this many writes; < 0: refused
+        std::string message;        // the end of the warning, or the refusal after the folder
+        std::uint64_t log1Size = 0; // LOG1's apparent size, when it is made sparse up to it
     };
+    // An entry claiming bins of 256 MiB and carrying no page, in a sparse log of that size.
+    std::string huge = hive[1];
+    hive_builder::SetBaseBlockField(huge, sim::regf::base::BinsSize, 1U << 28);
     const Case cases[] = {
         {"entries over both logs", dirty, NewFormatLog(dirty, {first, second}), NewFormatLog(dirty, {third}),
          3, ""},
@@ -141,6 +145,8 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
         {"no logs", dirty, std::nullopt, std::nullopt, 0,
          "without its logs, read as it stands: its latest changes are in SYSTEM.LOG1 and SYSTEM.LOG2 of the "
          "same folder; copy them beside it"},
+        {"an entry claiming bins no page of it covers", dirty, NewFormatLog(dirty, {{hive[1], huge, 7}}), "",
+         0, "whose logs hold nothing to apply, read as it stands", std::uint64_t{1} << 28},
         {"a clean hive", hive[0], NewFormatLog(hive[0], {{hive[0], hive[1], 2}}), Folder, 0, ""},
         {"a folder by a log's name", dirty, Folder, std::nullopt, -1,
          "/system.LOG1: cannot be read: not a file"},
@@ -163,6 +169,9 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
             } else if (*bytes) {
                 std::ofstream(made + name, std::ios::binary) << **bytes;
                 logs.push_back({made + name, **bytes});
+                if (row.log1Size != 0 && bytes == &row.log1) {
+                    std::filesystem::resize_file(made + name, row.log1Size);
+                }
             }
         }
         std::string refusal;
@@ -218,6 +227,47 @@ TEST(RegistryExport, WritesWhatWindowsWrites)
     sim::Registry registry;
     sim::ImportRegFile(registry, file, "export.reg");
     EXPECT_EQ(Exported(registry, "HKCU\\Software\\Wine\\reg_test"), file);
+}
+
+// What the export writes loads back to the registry it came from; a name no .reg file can give
+// back is refused, never written as lines of their own.
+TEST(RegistryExport, WritesOnlyWhatLoadsBackToTheSameRegistry)
+{
+    const struct {
+        std::u16string key, value;
+        const char* refusal;
+    } rows[] = {
+        {u" a]b[\"c; ", u"v", nullptr},
+        {u"k", u"a\r\n\"b\\]", nullptr},
+        {u"a\r\n[HKEY_CURRENT_USER]\r\n\"DeviceName\"=\"x\"", u"v",
+         "key name holding a line break: \"a??[HKEY_CURRENT_USER]??...\""},
+        {u"a\\b", u"v", "key name holding a backslash: \"a\\b\""},
+        {std::u16string(u"a\0b", 3), u"v", "key name holding a NUL: \"a?b\""},
+        {u"k", std::u16string(u"DeviceName\0QQ", 13), "value name holding a NUL: \"DeviceName?QQ\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(sim::QuotedText(row.key) + " " + sim::QuotedText(row.value));
+        sim::Registry registry;
+        registry.Root(sim::RootKey::CurrentUser)->CreateSubkey(row.key)->SetValue(row.value, 4, {});
+        if (row.refusal != nullptr) {
+            FILE* out = std::tmpfile();
+            try {
+                replay::WriteRegExport(*replay::KeysToExport(registry, ""), out);
+                ADD_FAILURE() << "written";
+            } catch (const replay::ExportRefused& error) {
+                EXPECT_STREQ(error.what(), row.refusal);
+            }
+            fclose(out);
+            continue;
+        }
+        const std::string exported = Exported(registry);
+        sim::Registry loaded;
+        sim::ImportRegFile(loaded, exported, "export.reg");
+        const auto key = loaded.Root(sim::RootKey::CurrentUser)->FindSubkey(row.key);
+        ASSERT_TRUE(key);
+        EXPECT_TRUE(key->FindValue(row.value));
+        EXPECT_EQ(Exported(loaded), exported);
+    }
 }
 
 } // namespace

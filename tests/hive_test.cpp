@@ -146,7 +146,26 @@ TEST_F(Hives, DamagedOrForeignHivesAreRefusedWhole)
         selectSeven, ImportedRegistry({Adapter("CurrentControlSet", "x"),
                                        "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n\"Current\"=dword:7\n"}));
 
+    // Names no Windows holds, patched into a hive hivex wrote: hivex hands them out cut at a NUL.
+    const auto badName = [&](const char* file, const std::string& key, const std::string& value) {
+        sim::Registry named = ImportedRegistry({Adapter("CurrentControlSet", "x")});
+        sim::CreateKey(named.Root(sim::RootKey::LocalMachine), sim::SplitKeyPath(u"SYSTEM\\Named\\0007XQ"))
+            ->SetValue(u"DeviceNameXQQ", 1, {});
+        std::string hive = hive_builder::SystemHive(named);
+        if (!key.empty()) {
+            hive_builder::RenameKey(hive, "Named\\0007XQ", key);
+        } else {
+            hive_builder::RenameValue(hive, "Named\\0007XQ", "DeviceNameXQQ", value);
+        }
+        return WriteBytes(file, hive);
+    };
     const std::pair<std::string, std::string> cases[] = {
+        {badName("nulkey.hiv", std::string("0007\0Q", 6), ""),
+         "a damaged hive: key name holding a NUL: \"0007?Q\""},
+        {badName("slashkey.hiv", "000\\7Q", ""), "a damaged hive: key name holding a backslash: \"000\\7Q\""},
+        {badName("crlfkey.hiv", "00\r\n7Q", ""), "a damaged hive: key name holding a line break: \"00??7Q\""},
+        {badName("nulvalue.hiv", "", std::string("DeviceName\0QQ", 13)),
+         "a damaged hive: value name holding a NUL: \"DeviceName?QQ\""},
         {WriteBytes("cut.hiv", bytes.substr(0, 6000)), "a damaged hive: cut short: its hive bins need " +
                                                            std::to_string(bytes.size()) +
                                                            " bytes, the file has 6000"},

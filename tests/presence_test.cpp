@@ -3,10 +3,13 @@
 // Windows writes it, from PowerShell or from wmic.
 #include "adapter_report/adapter_report.h"
 #include "simulated_windows/simulated_platform.h"
+#include "support/colliding_ids.h"
 #include "support/platform_test.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 using namespace test_support;
 namespace sim = simulated_windows;
@@ -127,6 +130,29 @@ TEST_F(Presence, AListWithoutItsColumnIsRefused)
             EXPECT_EQ(error.what(), message);
         }
     }
+}
+
+// At scale. Suites named *Scale are labelled slow and run in the native pass only.
+class PresenceScale : public PlatformTest {};
+
+// IDs made to collide in an unkeyed hash load as fast as any others: the list's hash is keyed per
+// process, so a customer's file cannot steer it into a scan a lookup.
+TEST_F(PresenceScale, IdsMadeToCollideLoadInTimeInProportionToTheList)
+{
+    const std::size_t count = 1 << 15;
+    std::string colliding = "InstanceId\n", plain = colliding;
+    for (std::size_t i = 0; i < count; ++i) {
+        colliding += CollidingInstanceId(i) + "\n";
+        plain += "ROOT\\X\\" + std::to_string(i * 7919) + std::string(96 - 8, 'P') + "\n";
+    }
+    const auto seconds = [](const std::string& list) {
+        const auto start = std::chrono::steady_clock::now();
+        sim::LoadPresentDevices(list, "present.csv");
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    const double plainTime = seconds(plain);
+    EXPECT_LT(seconds(colliding), 4 * plainTime + 0.2)
+        << "a list of the same size took " << plainTime << " s";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The built tool as a user runs it: a whole process, its streams and its exit status, on the
 // sample machine and on machines named by SIMULATED_REGISTRY.
+#include "hive/hive_builder.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 using namespace test_support;
+namespace sim = simulated_windows;
 
 namespace {
 
@@ -284,6 +286,29 @@ TEST(ToolProcess, RefusesWhatItRunsOutOfMemoryLoading)
         EXPECT_EQ(run.err, "/dev/zero: out of memory while loading it\n");
         EXPECT_EQ(run.status, 2);
     }
+}
+
+// So is a registry export_registry loads but has not the memory to write, and no part of the
+// export is left behind. A key of 32 values of a million bytes each loads in some 64 MB; written
+// as hex, they take six times that at once.
+TEST(ToolProcess, ExportRunningOutOfMemoryLeavesNothingBehind)
+{
+    sim::Registry machine;
+    const auto big = sim::CreateKey(machine.Root(sim::RootKey::LocalMachine),
+                                    sim::SplitKeyPath(u"SYSTEM\\CurrentControlSet\\Big"));
+    const std::vector<unsigned char> data(999'000, 0xAB);
+    for (int i = 0; i < 32; ++i) {
+        big->SetValue(u"v" + std::u16string(1, static_cast<char16_t>(u'A' + i)), 3, data);
+    }
+    const std::string hive = TempPath("big.hiv");
+    hive_builder::WriteSystemHive(hive, machine);
+    const std::string exported = TempPath("export.reg");
+    const ToolRun run = RunTool(hive.c_str(), {exported}, rlim_t{1} << 28, EXPORT_REGISTRY_EXE);
+    EXPECT_EQ(run.err, exported + ": not written: out of memory while writing it\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_FALSE(std::ifstream(exported).is_open());
+    std::remove(exported.c_str());
+    std::remove(hive.c_str());
 }
 #endif
 

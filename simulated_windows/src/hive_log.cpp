@@ -4,10 +4,12 @@
 #include "regf_layout.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
-#include <map>
+#include <numeric>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace simulated_windows {
@@ -122,44 +124,76 @@ std::vector<const Log*> ReplayOrder(std::span<const Log> logs, std::optional<std
     return order;
 }
 
+// The entries of one log in turn: they follow one another from its second sector, each on a
+// sector boundary, up to the first one that is not whole, past which the log holds nothing Windows
+// would use. Only the entry at hand is read: a log's entries are never all held at once.
+class EntryCursor {
+  public:
+    explicit EntryCursor(const Log* log)
+        : rest_(log->file->bytes.substr(std::min(log->sector, log->file->bytes.size())))
+    {
+        Read();
+    }
+
+    // The entry of that sequence number when it is the next one here, passing over earlier ones
+    // (which another log's entries took the hive past); nullptr when it is not.
+    const Entry* Find(std::uint32_t sequence)
+    {
+        while (size_ != 0 && sequenceHere_ < sequence) {
+            rest_.remove_prefix(std::min(rest_.size(), (size_ + SectorSize - 1) / SectorSize * SectorSize));
+            Read();
+        }
+        return size_ != 0 && sequenceHere_ == sequence ? &entry_ : nullptr;
+    }
+
+  private:
+    void Read()
+    {
+        std::tie(entry_, size_) = ReadEntry(rest_);
+        sequenceHere_ = size_ != 0 ? Read32(rest_, entry::Sequence) : 0;
+    }
+
+    std::string_view rest_;
+    Entry entry_;
+    std::size_t size_ = 0;
+    std::uint32_t sequenceHere_ = 0;
+};
+
 // Applies the entries of the logs in `order` from the first log's sequence number on, one number
 // after another, whichever log holds each, up to the first that is missing or does not hold.
-// Returns how many went in.
-std::size_t ApplyEntries(std::string& hive, std::span<const Log* const> order, std::uint64_t sizeLimit)
+// Windows logs every page of a hive that grew: an entry whose bins reach past the hive's old size
+// and every page applied up to it, its own with them, never came from Windows, and ends the replay
+// there. Returns how many went in.
+std::size_t ApplyEntries(std::string& hive, std::span<const Log* const> order)
 {
-    std::map<std::uint32_t, Entry> bySequence;
-    for (const Log* log : order) {
-        // A log's entries follow one another from its second sector, each on a sector boundary,
-        // up to the first one that is not whole: past it the log holds nothing Windows would use.
-        std::string_view rest = log->file->bytes.substr(std::min(log->sector, log->file->bytes.size()));
-        while (true) {
-            auto [read, size] = ReadEntry(rest);
-            if (size == 0) {
-                break;
-            }
-            bySequence.try_emplace(Read32(rest, entry::Sequence), std::move(read));
-            rest.remove_prefix(std::min(rest.size(), (size + SectorSize - 1) / SectorSize * SectorSize));
-        }
-    }
+    std::vector<EntryCursor> cursors(order.begin(), order.end());
+    std::uint64_t room = hive.size();
     std::size_t applied = 0;
     std::uint32_t binsSize = 0;
     for (std::uint32_t sequence = order.front()->sequence;; ++sequence) {
-        const auto found = bySequence.find(sequence);
-        if (found == bySequence.end() || BaseBlockSize + std::uint64_t{found->second.binsSize} > sizeLimit) {
+        const Entry* next = nullptr;
+        for (auto cursor = cursors.begin(); next == nullptr && cursor != cursors.end(); ++cursor) {
+            next = cursor->Find(sequence);
+        }
+        if (next == nullptr) {
             break;
         }
-        const Entry& next = found->second;
+        room = std::accumulate(next->pages.begin(), next->pages.end(), room,
+                               [](std::uint64_t sum, const Page& page) { return sum + page.bytes.size(); });
+        if (BaseBlockSize + std::uint64_t{next->binsSize} > room) {
+            break;
+        }
         // The hive takes the size the entry gives it; the buffer only grows, so that entries
         // which shrink and regrow it cost no more than the pages they carry.
-        binsSize = next.binsSize;
+        binsSize = next->binsSize;
         hive.resize(std::max(hive.size(), BaseBlockSize + binsSize), '\0');
-        for (const Page& page : next.pages) {
+        for (const Page& page : next->pages) {
             std::copy(page.bytes.begin(), page.bytes.end(), hive.begin() + BaseBlockSize + page.offset);
         }
         Write32(hive, base::PrimarySequence, sequence);
         Write32(hive, base::SecondarySequence, sequence);
         Write32(hive, base::BinsSize, binsSize);
-        Write32(hive, base::Flags, next.flags);
+        Write32(hive, base::Flags, next->flags);
         ++applied;
         if (sequence == UINT32_MAX) {
             break;
@@ -173,13 +207,11 @@ std::size_t ApplyEntries(std::string& hive, std::span<const Log* const> order, s
 
 // Applies a valid old-format log when it was written for this hive: its base block was last
 // written when the hive's was. Pages missing from a log cut short are left as they were.
-bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTimestamp,
-                     std::uint64_t sizeLimit)
+bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTimestamp)
 {
     const std::string_view bytes = log.file->bytes;
     const std::uint32_t binsSize = Read32(bytes, base::BinsSize);
-    if (bytes.substr(base::LastWritten, 8) != hiveTimestamp || binsSize % BinUnit != 0 ||
-        BaseBlockSize + std::uint64_t{binsSize} > sizeLimit) {
+    if (bytes.substr(base::LastWritten, 8) != hiveTimestamp || binsSize % BinUnit != 0) {
         return false;
     }
     const std::size_t pagesInBins = binsSize / SectorSize;
@@ -190,6 +222,16 @@ bool ApplyDirtyPages(std::string& hive, const Log& log, std::string_view hiveTim
     const std::string_view bitmap = bytes.substr(log.sector + 4, bitmapSize);
     // The pages start on the first sector after the bitmap's last.
     std::size_t page = (log.sector + 4 + bitmapSize + log.sector - 1) / log.sector * log.sector;
+    // As for the new format: a hive grows by the pages logged, never beyond.
+    std::uint64_t marked = 0;
+    for (const char bits : bitmap) {
+        marked += static_cast<unsigned>(std::popcount(static_cast<unsigned char>(bits)));
+    }
+    const std::uint64_t carried =
+        std::min<std::uint64_t>(marked, (bytes.size() - std::min(page, bytes.size())) / SectorSize);
+    if (BaseBlockSize + std::uint64_t{binsSize} > hive.size() + carried * SectorSize) {
+        return false;
+    }
     hive.resize(BaseBlockSize + binsSize, '\0');
     for (std::size_t bit = 0; bit < pagesInBins && page + SectorSize <= bytes.size(); ++bit) {
         if ((static_cast<unsigned char>(bitmap[bit / 8]) >> (bit % 8) & 1) != 0) {
@@ -219,11 +261,9 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     RecoveredHive recovered;
     recovered.dirty = HiveIsDirty(hive);
     std::vector<Log> read;
-    std::uint64_t sizeLimit = hive.size();
     for (const HiveLog& log : logs) {
         if (recovered.dirty && !log.bytes.empty()) {
             read.push_back(ReadLogHeader(log));
-            sizeLimit += log.bytes.size();
         }
     }
     if (read.empty()) {
@@ -244,10 +284,10 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     }
     // A new-format log beside an old one is the newer: the old is left from before an upgrade.
     if (std::any_of(read.begin(), read.end(), [](const Log& log) { return log.type == NewFormatLog; })) {
-        recovered.applied = order.empty() ? 0 : ApplyEntries(bytes, order, sizeLimit);
+        recovered.applied = order.empty() ? 0 : ApplyEntries(bytes, order);
     } else {
         recovered.applied = std::any_of(read.begin(), read.end(), [&](const Log& log) {
-            return log.valid && ApplyDirtyPages(bytes, log, timestamp, sizeLimit);
+            return log.valid && ApplyDirtyPages(bytes, log, timestamp);
         });
     }
     if (recovered.applied == 0 && checksumHolds) {

@@ -38,8 +38,9 @@ struct RecoveredHive {
 // written for this hive. The recovered base block's sequence numbers, size and checksum then
 // agree, so the result reads as a clean hive. A clean hive ignores its logs, and an empty log holds
 // nothing. Throws RefusedInput ("<log>: <reason>") for a file that is no transaction log at all;
-// a log damaged part way is applied up to the damage. The result is never larger than the hive and
-// its logs together.
+// a log damaged part way is applied up to the damage. Windows logs every page of a hive that
+// grew, so the result is never larger than the hive and the pages applied to it: an entry (or an
+// old-format log) that claims more bins stops the replay there, whatever size a log claims.
 RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs);
 
 // Whether the hive's last write was not finished: its base block's two sequence numbers differ, or

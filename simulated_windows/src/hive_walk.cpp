@@ -6,6 +6,7 @@
 #include "simulated_windows/refused_input.h"
 #include "simulated_windows/win32_api.h"
 
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -133,15 +134,19 @@ void HiveReader::RequireCell(std::size_t cell, std::size_t fields, const char* w
     }
 }
 
-std::u16string HiveReader::WithinLimit(HivexOwned<char> name, const char* what, std::size_t limit,
-                                       std::string (*tooLong)(std::u16string_view)) const
+std::u16string HiveReader::CountedName(HivexOwned<char> name, std::size_t length, const char* what,
+                                       std::string (*fault)(std::u16string_view)) const
 {
-    if (!name) {
+    if (!name || length < std::strlen(name.get())) {
         Fail(Damaged(std::string("hivex cannot read ") + what));
     }
-    std::u16string wide = Utf8ToUtf16(name.get());
-    if (wide.size() > limit) {
-        Fail(tooLong(wide));
+    // hivex gives the name in UTF-8 ended by a NUL, and its length apart: a name holding a NUL is
+    // read whole, to be refused, never taken for the name before it.
+    std::u16string wide = Utf8ToUtf16(std::string_view(name.get(), length));
+    if (const std::string reason = fault(wide); !reason.empty()) {
+        // Past a limit, the message every loader gives; a character no Windows name holds, a
+        // damage.
+        Fail(reason == KeyNameTooLong(wide) || reason == ValueNameTooLong(wide) ? reason : Damaged(reason));
     }
     return wide;
 }
@@ -171,8 +176,9 @@ HivexOwned<hive_node_h> HiveReader::Children(hive_node_h node, const char* what)
 std::u16string HiveReader::NodeName(hive_node_h node) const
 {
     RequireCell(node, regf::key::Fields, "a key's record");
-    return WithinLimit(HivexOwned<char>(hivex_node_name(hive_, node)), "the name of a key", MaxKeyNameLength,
-                       KeyNameTooLong);
+    HivexOwned<char> name(hivex_node_name(hive_, node));
+    const std::size_t length = name ? hivex_node_name_len(hive_, node) : 0;
+    return CountedName(std::move(name), length, "the name of a key", KeyNameFault);
 }
 
 hive_node_h HiveReader::FindChild(hive_node_h node, std::u16string_view name) const
@@ -199,8 +205,9 @@ HivexOwned<hive_value_h> HiveReader::Values(hive_node_h node) const
 std::u16string HiveReader::ValueName(hive_value_h value) const
 {
     RequireCell(value, regf::value::Fields, "a value's record");
-    return WithinLimit(HivexOwned<char>(hivex_value_key(hive_, value)), "a value", MaxValueNameLength,
-                       ValueNameTooLong);
+    HivexOwned<char> name(hivex_value_key(hive_, value));
+    const std::size_t length = name ? hivex_value_key_len(hive_, value) : 0;
+    return CountedName(std::move(name), length, "a value", ValueNameFault);
 }
 
 std::size_t HiveReader::BigDataSegments(hive_value_h value) const

@@ -38,7 +38,7 @@ class HiveReader {
 
     hive_node_h Root() const;
     HivexOwned<hive_node_h> Children(hive_node_h node, const char* what = "the subkeys of a key") const;
-    // Names past Windows' limits are refused as Windows refuses them (registry.h).
+    // Names read with their counted length; one Windows could not hold is refused (registry.h).
     std::u16string NodeName(hive_node_h node) const;
     // The subkey of that name, in any case, or 0.
     hive_node_h FindChild(hive_node_h node, std::u16string_view name) const;
@@ -54,9 +54,10 @@ class HiveReader {
 
   private:
     void RequireCell(std::size_t cell, std::size_t fields, const char* what) const;
-    // A name hivex read, in UTF-16, refused past Windows' `limit` with the reason `tooLong` gives.
-    std::u16string WithinLimit(HivexOwned<char> name, const char* what, std::size_t limit,
-                               std::string (*tooLong)(std::u16string_view)) const;
+    // A name hivex read, of `length` bytes of UTF-8, in UTF-16; refused when Windows could not
+    // hold it, for the reason `fault` gives (registry.h).
+    std::u16string CountedName(HivexOwned<char> name, std::size_t length, const char* what,
+                               std::string (*fault)(std::u16string_view)) const;
 
     hive_h* hive_;
     std::string_view bytes_;

@@ -1,11 +1,12 @@
 #include "present_list.h"
 
 #include "code_page.h"
+#include "marvin32.h"
 
 #include <algorithm>
 #include <climits>
-#include <numeric>
 #include <optional>
+#include <random>
 
 namespace simulated_windows {
 namespace {
@@ -24,11 +25,16 @@ bool IsIdCharacter(char16_t c)
     return c > 0x20 && c <= 0x7F && c != u',';
 }
 
-std::uint64_t Hash(std::string_view text) // FNV-1a
+// The table's hash is Marvin32 under a seed drawn once a process: a list is the customer's file,
+// and under a hash it could predict, IDs chosen to meet in one slot make every lookup a scan of
+// them all.
+std::uint64_t Hash(std::string_view text)
 {
-    return std::accumulate(
-        text.begin(), text.end(), std::uint64_t{14695981039346656037ULL},
-        [](std::uint64_t hash, char c) { return (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL; });
+    static const std::uint64_t seed = [] {
+        std::random_device random;
+        return std::uint64_t{random()} << 32 | random();
+    }();
+    return Marvin32({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, seed);
 }
 
 // One field of a record, kept only as far as it matters: without the blanks around it, and no

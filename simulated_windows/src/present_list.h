@@ -17,7 +17,8 @@ namespace simulated_windows {
 // The instance IDs of a list, each held once. A device instance ID holds only characters from
 // '!' to DEL and no comma, fewer than MAX_DEVICE_ID_LEN (200) of them (IRP_MN_QUERY_ID and "Device
 // Instance IDs", Microsoft's driver documentation), so each is kept as one byte a character, in
-// one block, and found by hashing: a list of many short IDs takes little more than its own size.
+// one block, and found by hashing under a key the list cannot know: a list of many short IDs
+// takes little more than its own size, and time in proportion to it, whatever its IDs.
 class PresentDevices {
   public:
     // Room for IDs of `bytes` characters in all, each with a terminator.

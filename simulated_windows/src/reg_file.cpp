@@ -47,8 +47,8 @@ class Importer {
             reader_.Fail(KeyTooDeep());
         }
         for (const auto& name : path.names) {
-            if (name.size() > MaxKeyNameLength) {
-                reader_.Fail(KeyNameTooLong(name));
+            if (const std::string fault = KeyNameFault(name); !fault.empty()) {
+                reader_.Fail(fault);
             }
         }
         inKey_ = true;
@@ -93,6 +93,9 @@ class Importer {
 
     void Apply(const RegValueLine& value)
     {
+        if (const std::string fault = ValueNameFault(value.name); !fault.empty()) {
+            reader_.Fail(fault);
+        }
         if (!key_) {
             return;
         }

@@ -367,4 +367,26 @@ std::string KeyPathTooLong()
            std::to_string(MaxKeyNameLength) + " characters)";
 }
 
+std::string KeyNameFault(std::u16string_view name)
+{
+    if (name.find(u'\0') != std::u16string_view::npos) {
+        return "key name holding a NUL: " + QuotedText(name);
+    }
+    if (name.find(u'\\') != std::u16string_view::npos) {
+        return "key name holding a backslash: " + QuotedText(name);
+    }
+    if (name.find_first_of(u"\r\n") != std::u16string_view::npos) {
+        return "key name holding a line break: " + QuotedText(name);
+    }
+    return name.size() > MaxKeyNameLength ? KeyNameTooLong(name) : std::string();
+}
+
+std::string ValueNameFault(std::u16string_view name)
+{
+    if (name.find(u'\0') != std::u16string_view::npos) {
+        return "value name holding a NUL: " + QuotedText(name);
+    }
+    return name.size() > MaxValueNameLength ? ValueNameTooLong(name) : std::string();
+}
+
 } // namespace simulated_windows

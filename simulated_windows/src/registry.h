@@ -113,6 +113,13 @@ std::string KeyTooDeep();                               // "key nested more than
 std::string KeyNameTooLong(std::u16string_view name);   // "key name longer than 255 characters: "...""
 std::string ValueNameTooLong(std::u16string_view name); // the same for value names, past 16383
 std::string KeyPathTooLong(); // a path past the longest those limits allow, before it is read whole
+// Why Windows could not hold a key of that name, or a value: a name is a counted string, but the
+// registry's functions take it up to a NUL, and a key's up to a backslash, which separates names;
+// a line break would end a key's line in a .reg file, where nothing escapes it. Past the limits
+// above, the reasons above. An empty string for a name it can hold. Every loader refuses such a
+// name, and export_registry never writes one.
+std::string KeyNameFault(std::u16string_view name);   // "key name holding a NUL: "...""
+std::string ValueNameFault(std::u16string_view name); // "value name holding a NUL: "...""
 
 // Splits a path at its backslashes. A path is invalid (`valid` false) when it
 // begins with a backslash or has an empty name inside; backslashes after the last name are

@@ -185,6 +185,7 @@ constexpr std::size_t KeyValueList = regf::key::ValueList;
 constexpr std::size_t KeyName = regf::key::NameLength + 4; // after the name's length and the class's
 constexpr std::size_t ValueSize = regf::value::Size;
 constexpr std::size_t ValueData = regf::value::Data;
+constexpr std::size_t ValueNameLength = 6;
 // About the largest data hivex writes in one cell (it allocates no cell of more than 1,000,000
 // bytes).
 constexpr std::uint32_t BigData = 999'000;
@@ -348,6 +349,16 @@ void RenameKey(std::string& hive, const std::string& path, const std::string& na
         throw std::runtime_error("hive_builder: a new name must be as long as the old one");
     }
     hive.replace(key + KeyName, name.size(), name);
+}
+
+void RenameValue(std::string& hive, const std::string& path, const std::string& value,
+                 const std::string& name)
+{
+    const std::size_t cell = Cells(hive).Values(path).at(value);
+    if (regf::Read16(hive, cell + ValueNameLength) != name.size()) {
+        throw std::runtime_error("hive_builder: a new name must be as long as the old one");
+    }
+    hive.replace(cell + regf::value::Fields + 4, name.size(), name);
 }
 
 const char* ShapeName(Shape shape)

@@ -27,6 +27,10 @@ std::string SystemHive(const simulated_windows::Registry& machine, std::uint32_t
 // Renames the key at `path` below the hive's root ("ControlSet001\\Enum"), to a name of the same
 // length: for keys no machine holds, such as a stored CurrentControlSet.
 void RenameKey(std::string& hive, const std::string& path, const std::string& name);
+// The same for the value `value` of that key. Both write any bytes, NULs and backslashes among
+// them, which hivex's functions cannot.
+void RenameValue(std::string& hive, const std::string& path, const std::string& value,
+                 const std::string& name);
 
 // Structures hivex cannot write, made by patching a hive it wrote: each a SYSTEM hive with one
 // adapter-free control set, whose key ControlSet001\Hostile holds the shape.

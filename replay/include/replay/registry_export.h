@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,7 +34,14 @@ std::optional<std::vector<ExportedKey>> KeysToExport(const simulated_windows::Re
 // written as the key it leads to, under its own name, as `reg export` writes what it opens. A
 // string that quotes cannot give back byte for byte (one without its terminator, with a NUL or a
 // line end inside, or empty) is written as hex(1) bytes, where Windows would cut it at its first
-// NUL: the file loads back to the registry it came from. Returns false when a write fails.
+// NUL: the file loads back to the registry it came from. A name no .reg file can give back (one
+// the registry's rules refuse, registry.h: a NUL, a key's backslash or line break) throws
+// ExportRefused (the rule's reason) with the file written up to there. Memory is that
+// of the tree's depth times a name, beside the largest key. Returns false when a write fails.
+class ExportRefused : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 bool WriteRegExport(std::span<const ExportedKey> keys, std::FILE* out);
 
 // The registry the platform loaded for this process (see simulated_windows/simulated_platform.h:
