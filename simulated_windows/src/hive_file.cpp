@@ -164,8 +164,10 @@ namespace {
 // root's name says which key the hive was; these are the two the tool reads.
 struct Subtree {
     std::u16string_view rootName;
+    // cppcheck-suppress unusedStructMember ; read through the pointer std::find_if returns
     std::u16string_view path; // below HKEY_LOCAL_MACHINE
-    std::size_t depth;        // its keys below HKEY_LOCAL_MACHINE
+    // cppcheck-suppress unusedStructMember ; the same
+    std::size_t depth; // its keys below HKEY_LOCAL_MACHINE
 };
 constexpr Subtree Subtrees[] = {
     {u"Enum", u"SYSTEM\\CurrentControlSet\\Enum", 3},
@@ -173,6 +175,7 @@ constexpr Subtree Subtrees[] = {
 };
 
 // Mounts a whole SYSTEM hive at HKEY_LOCAL_MACHINE\SYSTEM, with CurrentControlSet linked.
+// cppcheck-suppress constParameter ; the hive's keys are written into it: Root() hands out keys
 void MountWholeSystemHive(Registry& registry, const HiveReader& hive)
 {
     const std::u16string controlSet = CurrentControlSet(hive, hive.Root());
@@ -197,14 +200,15 @@ void MountHive(Registry& registry, std::string_view hiveBytes, const std::string
     const OpenedHive opened(hiveBytes, fileName, progress);
     const HiveReader hive(opened.get(), hiveBytes, fileName);
     const std::u16string rootName = hive.NodeName(hive.Root());
-    for (const Subtree& subtree : Subtrees) {
-        if (NamesEqual(rootName, subtree.rootName)) {
-            // Through CurrentControlSet, a link when a SYSTEM hive came first: into the control set
-            // in use, as a .reg file's keys go.
-            CopyHive(hive, CreateKey(registry.Root(RootKey::LocalMachine), SplitKeyPath(subtree.path)),
-                     subtree.depth);
-            return;
-        }
+    const auto* const subtree =
+        std::find_if(std::begin(Subtrees), std::end(Subtrees),
+                     [&](const Subtree& known) { return NamesEqual(rootName, known.rootName); });
+    if (subtree != std::end(Subtrees)) {
+        // Through CurrentControlSet, a link when a SYSTEM hive came first: into the control set in
+        // use, as a .reg file's keys go.
+        CopyHive(hive, CreateKey(registry.Root(RootKey::LocalMachine), SplitKeyPath(subtree->path)),
+                 subtree->depth);
+        return;
     }
     if (hive.FindChild(hive.Root(), u"Select") == 0) {
         hive.Fail("neither a SYSTEM hive (it has no Select key) nor a hive of Enum or Control\\Class: its "
