@@ -18,10 +18,12 @@ rem   parentheses, ampersands, exclamation and percent signs and non-ASCII lette
 rem   Windows' cmd expands a batch line once; Wine 8's drops a lone percent sign from any
 rem   expanded text, so there a path with one cannot work.
 rem - Each step's exit status is tested on a line of its own, not with "||", which Wine 8's cmd
-rem   runs after a command that succeeded too (../shared notes: "Wine's cmd and ||").
+rem   runs after a command that succeeded too (seen with reg export ... /y).
 rem - A redirection whose file cannot be created (a directory of that name, Controlled Folder
-rem   Access, an antivirus) prints an error and leaves %errorlevel% as it was, so each file
-rem   written is checked afterwards: there, a file and not empty.
+rem   Access, an antivirus) prints an error, does not run the command and leaves %errorlevel% as
+rem   it was (public reports: Stack Overflow, "File redirection in Windows and %errorlevel%" and
+rem   "Why is ErrorLevel set only after || operator upon a failed redirection?"; Wine 8 does the
+rem   same), so each file written is checked afterwards: there, a file and not empty.
 rem - reg, cmd and ping by their full paths under %SystemRoot%\System32: "Run as administrator"
 rem   and the elevated window start in System32, and nothing is looked up through the current
 rem   directory or PATH.
@@ -38,9 +40,10 @@ set "RESTARTED=1"
 shift
 
 :clicked
-rem Explorer runs a double-clicked script as  cmd /c ""<script>" "  (the open verb "%1" %*, the
-rem empty %* leaving the blank). PowerShell, .NET and the Task Scheduler start it through
-rem CreateProcess, which gives  cmd /c "<script>" , without it; from a prompt cmdcmdline is the
+rem Explorer runs a double-clicked script as  cmd /c ""<script>" "  (the open verb of cmdfile,
+rem HKEY_CLASSES_ROOT\cmdfile\shell\open\command, is "%1" %*: the empty %* leaves the blank;
+rem public report: microsoft/terminal#2419). PowerShell, .NET and the Task Scheduler start it
+rem through CreateProcess, which gives  cmd /c "<script>" , without it; from a prompt cmdcmdline is the
 rem prompt's own line. Only the first may pause at the end, and only when the console is the
 rem script's own (see :end): a scheduled task also gets a console of its own, and a pause there
 rem would wait for ever. Wine 8's cmd has no cmdcmdline, and the substitution of an undefined
@@ -82,9 +85,11 @@ if not "%ELEVATED%"=="1" goto :blocked_present
 if defined RESTARTED goto :still_not_elevated
 
 rem Not elevated: present_devices asks Windows to run this script again elevated, through the UAC
-rem prompt, and waits for it. It never goes through the runas verb of .cmd files, cmd /C "%1" %*,
-rem whose quotes cmd removes when the path holds ( ) & @ ^ or no blank, so that the path splits
-rem (cmd /?; the folder a second download extracts to ends in " (1)"). The elevated script runs in
+rem prompt, and waits for it. It never goes through the runas verb of .cmd files,
+rem HKEY_CLASSES_ROOT\cmdfile\shell\runas\command, cmd.exe /C "%1" %*, whose quotes cmd removes
+rem when the path holds & < > ( ) @ ^ | or no blank, so that the path splits (cmd /?, "If /C or /K
+rem is specified"; public reports: microsoft/terminal#2419, Atlas-OS/Atlas#224; the folder a
+rem second download extracts to ends in " (1)"). The elevated script runs in
 rem a window of its own, which pauses at its end; this one then ends with its exit status.
 echo Asking Windows for administrator rights: answer Yes in the prompt that opens.
 if defined GIVEN "%HERE%present_devices.exe" /elevate "%~f0" /restarted "%OUT%"
