@@ -80,7 +80,9 @@ int RunElevated()
                           "disk, your Desktop for instance, and run collect.cmd from there");
     }
     // %SystemRoot%\System32\cmd.exe by its full path, never found through PATH or the current
-    // directory.
+    // directory. For the i686 build on 64-bit Windows, file system redirection makes that
+    // SysWOW64's cmd.exe, whose reg.exe is 32-bit too; HKLM\SYSTEM, all that is collected, is not
+    // redirected for it (Microsoft, "Registry Keys Affected by WOW64").
     const UINT length = GetSystemDirectoryW(CmdPath, PATH_SIZE - 9);
     if (length == 0 || length >= PATH_SIZE - 9) {
         fprintf(stderr, "present_devices: GetSystemDirectoryW failed (error 0x%08X)\n",
