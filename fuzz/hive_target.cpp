@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!recovered.bytes.empty()) {
             mounted = recovered.bytes;
         }
-        sim::MountSystemHive(registry, mounted, "fuzz.hiv");
+        sim::MountHive(registry, mounted, "fuzz.hiv");
     } catch (const sim::RefusedInput& error) {
         const std::string message = error.what();
         const std::string source = message.substr(0, message.find(": "));

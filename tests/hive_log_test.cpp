@@ -153,7 +153,10 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
         {"a log that is not a log", dirty, "REGEDIT4\n", std::nullopt, -1,
          "/system.LOG1: not a transaction log of a hive: it does not begin with a base block"},
         {"a dirty hive refused", hive_builder::DirtyHive(hive_builder::EmptyHive(), 7), std::nullopt,
-         std::nullopt, -1, "/SYSTEM: not a SYSTEM hive: it has no Select key"},
+         std::nullopt, -1,
+         "/SYSTEM: neither a SYSTEM hive (it has no Select key) nor a hive of Enum or Control\\Class: its "
+         "root key "
+         "is named \"ROOT\", as reg save names it after the key saved"},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.situation);

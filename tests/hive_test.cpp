@@ -111,6 +111,40 @@ TEST_F(Hives, RegFilesMixWithHivesInOrder)
     std::remove(patch.c_str());
 }
 
+// reg save of Enum and of Control\Class: each hive goes where its root key's name says, whatever
+// the order, beside a .reg file of the other key, and into the control set in use when a SYSTEM
+// hive came first.
+TEST_F(Hives, SubtreeHivesGoWhereTheirRootKeysNamesSay)
+{
+    const sim::Registry machine = ImportedRegistry({Adapter("CurrentControlSet", "sub")});
+    const std::string enumHive = TempPath("enum.hiv"), classHive = TempPath("class.hiv");
+    hive_builder::WriteSubtreeHive(enumHive, machine, u"SYSTEM\\CurrentControlSet\\Enum", "Enum");
+    hive_builder::WriteSubtreeHive(classHive, machine, u"SYSTEM\\CurrentControlSet\\Control\\Class", "Class");
+    const std::string classReg = WriteBytes(
+        "class.reg", RegFile({"\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" +
+                              std::string(NetClass) + "\\0000]\n\"DeviceName\"=\"sub\"\n"}));
+    const std::string twoSets = TwoControlSets();
+    const std::vector<std::string> rows[] = {
+        {enumHive, classHive}, {classHive, enumHive}, {enumHive, classReg}, {twoSets, classHive}};
+    for (const auto& files : rows) {
+        SCOPED_TRACE(files.front() + " " + files.back());
+        sim::LoadMachineFromFiles(files);
+        // After the SYSTEM hive, the description is its control set's, the driver key the Class hive's.
+        EXPECT_EQ(CaptureStdout(PrintAdapterReport),
+                  files.front() == twoSets
+                      ? "\n*   Brenlok Hardware Abstraction Driver new\nGetRegistryStringValue(): "
+                        "DeviceName: sub\nTaldric Name: sub\n"
+                      : ReportOf("sub"));
+    }
+    // The Class hive went into ControlSet002, the set in use, over the hive's own Class key.
+    EXPECT_TRUE(sim::ReadStoredValue(
+        HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet002\\Control\\Class\\" + std::string(NetClass) + "\\0000",
+        "DeviceName"));
+    for (const std::string& path : {enumHive, classHive, classReg, twoSets}) {
+        std::remove(path.c_str());
+    }
+}
+
 TEST_F(Hives, DamagedOrForeignHivesAreRefusedWhole)
 {
     const std::string good = TempPath("good.hiv");
@@ -171,7 +205,12 @@ TEST_F(Hives, DamagedOrForeignHivesAreRefusedWhole)
                                                            " bytes, the file has 6000"},
         {WriteBytes("sum.hiv", badChecksum), "a damaged hive: the checksum of its base block is wrong"},
         {WriteBytes("cell.hiv", badCell), "a damaged hive: hivex cannot read its keys"},
-        {WriteBytes("empty.hiv", hive_builder::EmptyHive()), "not a SYSTEM hive: it has no Select key"},
+        {WriteBytes("empty.hiv", hive_builder::EmptyHive()),
+         "neither a SYSTEM hive (it has no Select key) nor a hive of Enum or Control\\Class: its root key is "
+         "named \"ROOT\", as reg save names it after the key saved"},
+        {WriteBytes("software.hiv", hive_builder::EmptyHive("Software")),
+         "neither a SYSTEM hive (it has no Select key) nor a hive of Enum or Control\\Class: its root key is "
+         "named \"Software\", as reg save names it after the key saved"},
         {selectSeven, "not a SYSTEM hive: Select\\Current is 7, but the hive has no ControlSet007"},
         {deepHive, "key nested more than 512 levels deep"},
         {longKeyHive, "key name longer than 255 characters: \"kkkkkkkkkkkkkkkkkkkkkkkk...\""},

@@ -1,5 +1,7 @@
 // present_devices, collect.cmd's helper: the list of present devices as the replay reads it, no
-// list at all where an ID cannot be written faithfully, and the token's answer to /elevated.
+// list at all where an ID cannot be written faithfully, the token's answer to /elevated, and the
+// command line /elevate gives cmd.exe.
+#include "present_devices/cmd_line.h"
 #include "present_devices/present_devices.h"
 #include "simulated_windows/simulated_platform.h"
 #include "support/platform_test.h"
@@ -87,6 +89,36 @@ TEST_F(PresentDevicesElevation, IsTheUsers)
     sim::RunAs(sim::User::Administrator);
     EXPECT_EQ(CheckElevation(), EXIT_ELEVATED);
     EXPECT_EQ(sim::Handles().invalidHandleUses, before.invalidHandleUses);
+}
+
+// The line has cmd run the batch file with its arguments whole from folders whose names break the
+// runas verb of a .cmd file (( ) & ^ @ ! ' blanks, a trailing backslash), % kept from expansion.
+TEST(ElevatedCommandLine, QuotesEveryWordForCmd)
+{
+    struct Row {
+        const wchar_t* words;
+        const wchar_t* line; // nullptr: refused
+    };
+    const Row rows[] = {
+        {L"\"C:\\x (1)\\collect.cmd\" /restarted \"C:\\q&a\\o ut\\\"",
+         L"/d /v:off /s /c \"\"C:\\x (1)\\collect.cmd\" \"/restarted\" \"C:\\q&a\\o ut\\\"\""},
+        {L"  C:\\t^@!'\\collect.cmd\t", L"/d /v:off /s /c \"\"C:\\t^@!'\\collect.cmd\"\""},
+        {L"\"C:\\50%\\%PATH%\\c.cmd\"", L"/d /v:off /s /c \"\"C:\\50\"^%\"\\\"^%\"PATH\"^%\"\\c.cmd\"\""},
+        {L"\"C:\\\u00e9\u03a9\\c.cmd\"x", L"/d /v:off /s /c \"\"C:\\\u00e9\u03a9\\c.cmd\" \"x\"\""},
+        {L"\"C:\\open\\c.cmd", nullptr},
+        {L"   ", nullptr},
+    };
+    for (const Row& row : rows) {
+        wchar_t line[96];
+        const bool built = BuildCmdParameters(row.words, line, sizeof line / sizeof line[0]);
+        EXPECT_EQ(built, row.line != nullptr);
+        EXPECT_EQ(std::wstring(line), std::wstring(row.line != nullptr ? row.line : L""));
+    }
+    wchar_t tooShort[24]; // one less than this line and its terminator need
+    EXPECT_FALSE(BuildCmdParameters(L"C:\\a", tooShort, sizeof tooShort / sizeof tooShort[0]));
+    EXPECT_EQ(tooShort[0], L'\0');
+    wchar_t enough[25];
+    EXPECT_TRUE(BuildCmdParameters(L"C:\\a", enough, sizeof enough / sizeof enough[0]));
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 @echo off
 rem Collects what a support engineer needs to replay this machine with adapter_report: the tool's
 rem own report, the list of the devices present now (which the registry alone does not tell), and
-rem the device and driver keys.
-rem   collect.cmd [FOLDER]   (default: adapter_report-%COMPUTERNAME% beside this script)
-rem Run it elevated, from the folder that holds adapter_report.exe and present_devices.exe. The
-rem files are written to FOLDER.partial, which takes FOLDER's name only when every file in it is
-rem complete; on failure the script removes what it made and nothing else.
+rem the two registry keys the tool reads, the devices (Enum) and their drivers (Control\Class).
+rem   collect.cmd [FOLDER]   (default: adapter_report-%COMPUTERNAME% beside this script, or the
+rem                           first of adapter_report-%COMPUTERNAME%-2, -3, ... that is free)
+rem Double-click it in the folder that holds adapter_report.exe and present_devices.exe: not
+rem elevated, it asks for elevation (the UAC prompt) and goes on in an elevated window. The files
+rem are written to FOLDER.partial, which takes FOLDER's name only when every file in it is there
+rem and whole; on failure the script removes what it made and nothing else.
 rem
 rem Written for every cmd.exe from Windows 7 on, and for Wine's:
 rem - Delayed expansion is switched off, whatever the registry says (Command Processor
@@ -15,37 +17,58 @@ rem   a second time) nor pasted into another language's quotes, so that blanks, 
 rem   parentheses, ampersands, exclamation and percent signs and non-ASCII letters pass unchanged.
 rem   Windows' cmd expands a batch line once; Wine 8's drops a lone percent sign from any
 rem   expanded text, so there a path with one cannot work.
-rem - Each step's exit status is tested on a line of its own ("if errorlevel"), not with "||",
-rem   whose outcome after a built-in command differs between cmd's implementations.
+rem - Each step's exit status is tested on a line of its own, not with "||", which Wine 8's cmd
+rem   runs after a command that succeeded too (seen with reg export ... /y).
+rem - A redirection whose file cannot be created (a directory of that name, Controlled Folder
+rem   Access, an antivirus) prints an error, does not run the command and leaves %errorlevel% as
+rem   it was (public reports: Stack Overflow, "File redirection in Windows and %errorlevel%" and
+rem   "Why is ErrorLevel set only after || operator upon a failed redirection?"; Wine 8 does the
+rem   same), so each file written is checked afterwards: there, a file and not empty.
+rem - reg, cmd and ping by their full paths under %SystemRoot%\System32: "Run as administrator"
+rem   and the elevated window start in System32, and nothing is looked up through the current
+rem   directory or PATH.
 setlocal EnableExtensions DisableDelayedExpansion
-rem The script's own folder, with its trailing backslash: "Run as administrator" from Explorer
-rem starts the script in %SystemRoot%\System32, so nothing is taken from the current directory.
+rem The script's own folder, with its trailing backslash.
 set "HERE=%~dp0"
+set "SYSTEM32=%SystemRoot%\System32"
 set "STATUS=2"
-rem Explorer runs a double-clicked script as  cmd /c ""<script>" " , in a window that closes when
-rem the script ends: then, and only then, the script waits for a key before it ends. From a
-rem prompt cmdcmdline is the prompt's own command line. Wine 8's cmd has no cmdcmdline, and the
-rem substitution of an undefined variable leaves a quote, hence the second pass.
-set "WAIT="
+set "HANDED="
+rem /restarted: this run is the elevated one that present_devices /elevate started (below).
+set "RESTARTED="
+if not "%~1"=="/restarted" goto :clicked
+set "RESTARTED=1"
+shift
+
+:clicked
+rem Explorer runs a double-clicked script as  cmd /c ""<script>" "  (the open verb of cmdfile,
+rem HKEY_CLASSES_ROOT\cmdfile\shell\open\command, is "%1" %*: the empty %* leaves the blank;
+rem public report: microsoft/terminal#2419). PowerShell, .NET and the Task Scheduler start it
+rem through CreateProcess, which gives  cmd /c "<script>" , without it; from a prompt cmdcmdline is the
+rem prompt's own line. Only the first may pause at the end, and only when the console is the
+rem script's own (see :end): a scheduled task also gets a console of its own, and a pause there
+rem would wait for ever. Wine 8's cmd has no cmdcmdline, and the substitution of an undefined
+rem variable leaves a quote, hence the second pass, and an equals sign, which its "if" takes for
+rem a syntax error between quotes unless something comes before it.
+set "CLICKED="
 set "LINE=%cmdcmdline:"=%"
 if not defined LINE set "LINE=-"
 set "LINE=%LINE:"=%"
 set "AFTER=%LINE:*/c =%"
+if defined RESTARTED goto :arguments
 if not "%~1"=="" goto :arguments
-if /i "%AFTER%"=="%~f0 " set "WAIT=1"
-rem "Run as administrator" runs cmdfile's runas verb, cmd.exe /C "%1" %*, which may end either way.
-if /i "%AFTER%"=="%~f0" set "WAIT=1"
+if /i "x%AFTER%"=="x%~f0 " set "CLICKED=1"
 
 :arguments
 if "%~1"=="/?" goto :usage
 if not "%~2"=="" goto :usage
 set "OUT=%~1"
-if not defined OUT set "OUT=%HERE%adapter_report-%COMPUTERNAME%"
-rem The full path, without trailing backslashes (else FOLDER\ would give FOLDER\.partial), and
-rem the folder it goes in.
+set "GIVEN="
+if defined OUT set "GIVEN=1"
+rem The full path, without trailing backslashes (else FOLDER\ would give FOLDER\.partial); taken
+rem here, before elevation, as the elevated window starts in System32.
+if not defined GIVEN goto :resolved
 for %%P in ("%OUT%\.") do set "OUT=%%~fP"
-for %%P in ("%OUT%") do set "PARENT=%%~dpP"
-set "WORK=%OUT%.partial"
+:resolved
 
 rem Opened from inside the zip, Explorer extracts the script alone to a temporary folder.
 if not exist "%HERE%adapter_report.exe" goto :alone
@@ -57,9 +80,45 @@ rem A program that crashes ends with an NTSTATUS code, negative to cmd, which "i
 rem (at least N) takes for success: every exit status is compared whole.
 "%HERE%present_devices.exe" /elevated
 set "ELEVATED=%errorlevel%"
-if "%ELEVATED%"=="1" goto :not_elevated
-if not "%ELEVATED%"=="0" goto :unknown_elevation
+if "%ELEVATED%"=="0" goto :elevated
+if not "%ELEVATED%"=="1" goto :blocked_present
+if defined RESTARTED goto :still_not_elevated
 
+rem Not elevated: present_devices asks Windows to run this script again elevated, through the UAC
+rem prompt, and waits for it. It never goes through the runas verb of .cmd files,
+rem HKEY_CLASSES_ROOT\cmdfile\shell\runas\command, cmd.exe /C "%1" %*, whose quotes cmd removes
+rem when the path holds & < > ( ) @ ^ | or no blank, so that the path splits (cmd /?, "If /C or /K
+rem is specified"; public reports: microsoft/terminal#2419, Atlas-OS/Atlas#224; the folder a
+rem second download extracts to ends in " (1)"). The elevated script runs in
+rem a window of its own, which pauses at its end; this one then ends with its exit status.
+echo Asking Windows for administrator rights: answer Yes in the prompt that opens.
+if defined GIVEN "%HERE%present_devices.exe" /elevate "%~f0" /restarted "%OUT%"
+if not defined GIVEN "%HERE%present_devices.exe" /elevate "%~f0" /restarted
+set "STATUS=%errorlevel%"
+rem 3: nothing ran elevated, and present_devices said why.
+if "%STATUS%"=="3" goto :not_elevated
+set "HANDED=1"
+if not "%STATUS%"=="0" echo collect.cmd: the elevated window ended with exit status %STATUS%; it said why.
+if "%STATUS%"=="0" echo collect.cmd: done in the elevated window.
+goto :end
+
+:elevated
+if defined GIVEN goto :named
+rem The first free name: a second collection needs no argument. A FOLDER.partial left by an
+rem interrupted run is passed over too, never removed.
+set "BASE=%HERE%adapter_report-%COMPUTERNAME%"
+set "OUT=%BASE%"
+set "NUMBER=1"
+:next_name
+if not exist "%OUT%" if not exist "%OUT%.partial" goto :named
+set /a NUMBER+=1
+if %NUMBER% gtr 99 goto :no_free_name
+set "OUT=%BASE%-%NUMBER%"
+goto :next_name
+
+:named
+for %%P in ("%OUT%") do set "PARENT=%%~dpP"
+set "WORK=%OUT%.partial"
 if exist "%OUT%" goto :out_exists
 if exist "%WORK%" goto :work_exists
 rem A drive's root is there if the drive is (Wine 8's "if exist" finds no root).
@@ -67,59 +126,153 @@ if not "%PARENT:~1%"==":\" if not exist "%PARENT%" goto :no_parent
 mkdir "%WORK%"
 if not exist "%WORK%\" goto :cannot_create
 set "STATUS=1"
+set "LOG=%WORK%\collect.log"
+> "%LOG%" echo collect.cmd on %COMPUTERNAME%, %DATE% %TIME%: what failed, for support.
+set "FILE=collect.log"
+call :whole
+if defined FAULT goto :failed
 
+echo Running adapter_report.exe...
 "%HERE%adapter_report.exe" > "%WORK%\report.txt"
-if not "%errorlevel%"=="0" goto :failed
-"%HERE%present_devices.exe" > "%WORK%\present.csv"
-if not "%errorlevel%"=="0" goto :failed
+set "CODE=%errorlevel%"
+if not "%CODE%"=="0" goto :blocked_tool
+rem A machine without the maker's adapters gives an empty report.
+set "FILE=report.txt"
+set "EMPTY_TOO=1"
+call :whole
+set "EMPTY_TOO="
+if defined FAULT goto :failed
 
-rem The registry: the SYSTEM hive as reg save writes it, else the two keys as reg export writes
-rem them. reg save reads with backup semantics: the "Back up files and directories" right lets
-rem it past key permissions (Microsoft, "Back up files and directories" policy setting), such as
-rem the Enum\...\Properties keys Windows 7 lets SYSTEM alone read, where whether reg export stops
-rem with "Access is denied" is not documented. It also takes the hive at one moment, with every
-rem control set and Select, and the replay reads it as it is. Wine's reg has no save ("Invalid
-rem option"), so the exports are the route there, and the one the round trip under Wine tests.
-reg save HKLM\SYSTEM "%WORK%\system.hiv" /y >nul 2>&1
-set "SAVED=%errorlevel%"
-if "%SAVED%"=="0" if exist "%WORK%\system.hiv" goto :collected
-if exist "%WORK%\system.hiv" del /f /q "%WORK%\system.hiv"
-echo collect.cmd: reg save could not save HKLM\SYSTEM: exporting the device and driver keys instead.
-reg export HKLM\SYSTEM\CurrentControlSet\Enum "%WORK%\enum.reg" /y >nul
-if not "%errorlevel%"=="0" goto :failed
-reg export HKLM\SYSTEM\CurrentControlSet\Control\Class "%WORK%\class.reg" /y >nul
-if not "%errorlevel%"=="0" goto :failed
+echo Listing the devices present now...
+"%HERE%present_devices.exe" > "%WORK%\present.csv"
+set "CODE=%errorlevel%"
+if "%CODE%"=="2" goto :list_failed
+if not "%CODE%"=="0" goto :blocked_present_list
+set "FILE=present.csv"
+call :whole
+if defined FAULT goto :failed
+
+rem The registry: the two keys the tool reads, each as reg save writes it, else as reg export
+rem writes it; never the whole SYSTEM hive, which also holds the boot key that decrypts the SAM
+rem and SECURITY hives, services' credentials and network settings. reg save of a key writes a
+rem hive of that subtree alone, its root key named after the key. It reads with backup semantics:
+rem the "Back up files and directories" right lets it past key permissions (Microsoft, "Back up
+rem files and directories" policy setting), such as the Enum\...\Properties keys Windows 7 lets
+rem SYSTEM alone read, where whether reg export stops with "Access is denied" is not documented.
+rem Wine's reg has no save ("Invalid option"), so the exports are the route there, and the one
+rem the round trip under Wine tests. reg's own messages go to collect.log.
+echo Saving the device keys (Enum); this can take a minute...
+set "KEY=HKLM\SYSTEM\CurrentControlSet\Enum"
+set "NAME=enum"
+call :save_key
+if defined FAULT goto :failed
+echo Saving the driver keys (Control\Class)...
+set "KEY=HKLM\SYSTEM\CurrentControlSet\Control\Class"
+set "NAME=class"
+call :save_key
+if defined FAULT goto :failed
+
+rem The rename fails while another program holds a file in the folder open: an antivirus or the
+rem search indexer reading the new files, OneDrive uploading them. It is tried again for about
+rem ten seconds. Nothing is redirected into the folder meanwhile, which would hold it open too.
+set "TRIES=0"
+echo Naming the folder...
+:rename
+move "%WORK%" "%OUT%" >nul 2>nul
+if exist "%OUT%\report.txt" if not exist "%WORK%" goto :collected
+set /a TRIES+=1
+if %TRIES% geq 6 goto :rename_failed
+rem ping waits about a second between its echoes; timeout needs a console it can read keys from.
+"%SYSTEM32%\ping.exe" -n 3 127.0.0.1 >nul 2>nul
+goto :rename
 
 :collected
-move "%WORK%" "%OUT%" >nul
-if errorlevel 1 goto :failed
-if not exist "%OUT%\report.txt" goto :failed
 echo Collected in "%OUT%".
 echo Send that folder, zipped (right-click it, Send to, Compressed (zipped) folder), to support.
+echo It holds the devices this machine has ever had attached, USB drives' serial numbers among
+echo them: README.txt lists what each file holds.
 set "STATUS=0"
 goto :end
+
+rem Saves KEY as NAME.hiv, else exports it as NAME.reg; sets FAULT when neither is whole. Takes
+rem its inputs from the environment: CALL would expand a path given as an argument once more.
+:save_key
+"%SYSTEM32%\reg.exe" save "%KEY%" "%WORK%\%NAME%.hiv" /y >> "%LOG%" 2>&1
+set "CODE=%errorlevel%"
+set "FILE=%NAME%.hiv"
+if "%CODE%"=="0" call :whole
+if "%CODE%"=="0" if not defined FAULT goto :eof
+>> "%LOG%" echo reg save %KEY% failed (exit status %CODE%): exported instead.
+if exist "%WORK%\%NAME%.hiv" del /f /q "%WORK%\%NAME%.hiv"
+"%SYSTEM32%\reg.exe" export "%KEY%" "%WORK%\%NAME%.reg" /y >> "%LOG%" 2>&1
+set "CODE=%errorlevel%"
+set "FILE=%NAME%.reg"
+call :whole
+if defined FAULT goto :eof
+if "%CODE%"=="0" goto :eof
+set "FAULT=reg export %KEY% failed (exit status %CODE%)"
+goto :eof
+
+rem Sets FAULT when FILE in the folder is missing, a folder, or empty (unless EMPTY_TOO). Its attributes tell a folder
+rem ("d" first), and are empty for nothing at all; "if exist NAME\" cannot tell: Wine 8's finds a
+rem file that way too.
+:whole
+set "FAULT="
+set "ATTRIBUTES="
+set "SIZE="
+for %%F in ("%WORK%\%FILE%") do set "ATTRIBUTES=%%~aF"
+for %%F in ("%WORK%\%FILE%") do set "SIZE=%%~zF"
+if not defined ATTRIBUTES set "FAULT="%FILE%" could not be written (Controlled Folder Access or an antivirus may have refused it)"
+if defined FAULT goto :eof
+if "%ATTRIBUTES:~0,1%"=="d" set "FAULT="%FILE%" is a folder, not a file: it could not be written"
+if defined FAULT goto :eof
+if not defined EMPTY_TOO if "%SIZE%"=="0" set "FAULT="%FILE%" is empty: it could not be written whole"
+goto :eof
 
 :usage
 if "%~1"=="/?" set "STATUS=0"
 echo Collects what support needs to replay this machine's adapter report.
 echo   collect.cmd [FOLDER]
-echo FOLDER must not exist yet; by default it is adapter_report-%COMPUTERNAME% beside this script.
-echo Run it elevated: right-click collect.cmd and choose "Run as administrator".
+echo Double-click collect.cmd: it asks for administrator rights, then writes the folder
+echo adapter_report-%COMPUTERNAME% beside itself (or -2, -3, ... when that exists).
+echo From a prompt, FOLDER names another folder, which must not exist yet.
 goto :end
 
 :alone
 >&2 echo collect.cmd: adapter_report.exe and present_devices.exe are not beside this script, in "%HERE%".
 if not "%HERE:.zip\=%"=="%HERE%" >&2 echo collect.cmd: it seems to have been opened from inside the zip, which extracts it alone.
->&2 echo collect.cmd: extract the whole zip first (right-click it, Extract All), then run collect.cmd from there.
+>&2 echo collect.cmd: extract the whole zip first (right-click it, Extract All), then double-click collect.cmd there.
 goto :end
 
-:unknown_elevation
->&2 echo collect.cmd: present_devices.exe could not tell whether this prompt is elevated (see above).
-goto :end
+:blocked_present
+>&2 echo collect.cmd: present_devices.exe could not run (exit status %ELEVATED%; Windows may have said why above).
+goto :blocked_advice
+:blocked_present_list
+>&2 echo collect.cmd: present_devices.exe did not run to its end (exit status %CODE%).
+goto :blocked_advice
+:blocked_tool
+>&2 echo collect.cmd: adapter_report.exe did not run to its end (exit status %CODE%).
+:blocked_advice
+>&2 echo collect.cmd: Windows (Smart App Control, an application control policy) or an antivirus may be blocking it.
+>&2 echo collect.cmd: if the zip was downloaded, unblock it first (right-click the zip, Properties, Unblock), extract it again,
+>&2 echo collect.cmd: or ask your administrator to allow the two programs.
+if not defined WORK goto :end
+goto :failed
+
+:list_failed
+>&2 echo collect.cmd: present_devices.exe could not list the devices (see above).
+goto :failed
 
 :not_elevated
->&2 echo collect.cmd: this prompt is not elevated, and only an elevated one can read the driver keys.
->&2 echo collect.cmd: right-click collect.cmd and choose "Run as administrator", or run it from an elevated prompt.
+>&2 echo collect.cmd: nothing was collected: it needs administrator rights to read the driver keys.
+goto :end
+
+:still_not_elevated
+>&2 echo collect.cmd: the window Windows opened for it is not elevated either; nothing was collected.
+goto :end
+
+:no_free_name
+>&2 echo collect.cmd: adapter_report-%COMPUTERNAME% and -2 to -99 all exist beside collect.cmd: move some away.
 goto :end
 
 :out_exists
@@ -135,13 +288,32 @@ goto :end
 goto :end
 
 :cannot_create
->&2 echo collect.cmd: "%WORK%" cannot be created: name a folder you can write to.
+>&2 echo collect.cmd: "%WORK%" cannot be created: the folder may be read-only, or Controlled Folder Access or an
+>&2 echo collect.cmd: antivirus may refuse it; move the extracted folder to your Desktop and run collect.cmd there.
 goto :end
 
+:rename_failed
+>&2 echo collect.cmd: "%WORK%" could not be renamed "%OUT%" for ten seconds: another program (an antivirus,
+>&2 echo collect.cmd: OneDrive, the search indexer) keeps a file in it open.
+set "FAULT=the folder could not be renamed"
+
 :failed
->&2 echo collect.cmd: collecting failed (see above); nothing of it is left.
+if defined FAULT >&2 echo collect.cmd: %FAULT%.
+>&2 echo collect.cmd: collecting failed; nothing of it is left. Run collect.cmd again, or send support these lines.
 if exist "%WORK%" rd /s /q "%WORK%"
+if exist "%WORK%" >&2 echo collect.cmd: "%WORK%" could not be removed: remove it by hand.
 
 :end
-if defined WAIT pause
+rem The elevated window always closes at its end: it waits for a key. Otherwise the script waits
+rem when Explorer started it in a console of its own (present_devices /console), never from a
+rem prompt, PowerShell or a scheduled task, where nobody may be there to press the key; nor when
+rem it handed over to the elevated window, which waits instead.
+if defined RESTARTED pause
+if defined RESTARTED exit /b %STATUS%
+if defined HANDED exit /b %STATUS%
+if not defined CLICKED exit /b %STATUS%
+if not exist "%HERE%present_devices.exe" pause
+if not exist "%HERE%present_devices.exe" exit /b %STATUS%
+"%HERE%present_devices.exe" /console >nul 2>nul
+if "%errorlevel%"=="0" pause
 exit /b %STATUS%

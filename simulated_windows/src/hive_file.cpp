@@ -157,12 +157,27 @@ bool IsHive(std::string_view fileBytes)
     return fileBytes.substr(0, 4) == "regf";
 }
 
+namespace {
+
+// Where a hive of one subtree goes: `reg save` of a key names the hive's root key after the key
+// saved (a real save of HKCU\Software names it "Software": tests/hive/real/README.md), so the
+// root's name says which key the hive was; these are the two the tool reads.
+struct Subtree {
+    std::u16string_view rootName;
+    // cppcheck-suppress unusedStructMember ; read through the pointer std::find_if returns
+    std::u16string_view path; // below HKEY_LOCAL_MACHINE
+    // cppcheck-suppress unusedStructMember ; the same
+    std::size_t depth; // its keys below HKEY_LOCAL_MACHINE
+};
+constexpr Subtree Subtrees[] = {
+    {u"Enum", u"SYSTEM\\CurrentControlSet\\Enum", 3},
+    {u"Class", u"SYSTEM\\CurrentControlSet\\Control\\Class", 4},
+};
+
+// Mounts a whole SYSTEM hive at HKEY_LOCAL_MACHINE\SYSTEM, with CurrentControlSet linked.
 // cppcheck-suppress constParameter ; the hive's keys are written into it: Root() hands out keys
-void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
-                     const ImportProgress& progress)
+void MountWholeSystemHive(Registry& registry, const HiveReader& hive)
 {
-    const OpenedHive opened(hiveBytes, fileName, progress);
-    const HiveReader hive(opened.get(), hiveBytes, fileName);
     const std::u16string controlSet = CurrentControlSet(hive, hive.Root());
     const auto system = registry.Root(RootKey::LocalMachine)->CreateSubkey(u"SYSTEM");
     // A CurrentControlSet key stored in the hive is passed over: Windows makes that name a link at
@@ -174,6 +189,33 @@ void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::
     if (const auto earlier = system->LinkSubkey(u"CurrentControlSet", target)) {
         KeepWhatIsMissing(earlier, target);
     }
+}
+
+} // namespace
+
+// cppcheck-suppress constParameter ; the hive's keys are written into it: Root() hands out keys
+void MountHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
+               const ImportProgress& progress)
+{
+    const OpenedHive opened(hiveBytes, fileName, progress);
+    const HiveReader hive(opened.get(), hiveBytes, fileName);
+    const std::u16string rootName = hive.NodeName(hive.Root());
+    const auto* const subtree =
+        std::find_if(std::begin(Subtrees), std::end(Subtrees),
+                     [&](const Subtree& known) { return NamesEqual(rootName, known.rootName); });
+    if (subtree != std::end(Subtrees)) {
+        // Through CurrentControlSet, a link when a SYSTEM hive came first: into the control set in
+        // use, as a .reg file's keys go.
+        CopyHive(hive, CreateKey(registry.Root(RootKey::LocalMachine), SplitKeyPath(subtree->path)),
+                 subtree->depth);
+        return;
+    }
+    if (hive.FindChild(hive.Root(), u"Select") == 0) {
+        hive.Fail("neither a SYSTEM hive (it has no Select key) nor a hive of Enum or Control\\Class: its "
+                  "root key is named " +
+                  QuotedText(rootName) + ", as reg save names it after the key saved");
+    }
+    MountWholeSystemHive(registry, hive);
 }
 
 void ReadHive(std::string_view bytes, std::span<const HiveLog> logs, const std::string& fileName,
@@ -219,9 +261,9 @@ std::vector<std::string> LogsBeside(const std::string& path)
 
 } // namespace
 
-std::optional<DirtyHiveWarning> ImportSystemHive(Registry& registry, std::string_view fileBytes,
-                                                 const std::string& fileName, const std::string& path,
-                                                 const ImportProgress& progress)
+std::optional<DirtyHiveWarning> ImportHive(Registry& registry, std::string_view fileBytes,
+                                           const std::string& fileName, const std::string& path,
+                                           const ImportProgress& progress)
 {
     // A clean hive never opens what lies beside it.
     const std::vector<std::string> logPaths =
@@ -241,12 +283,12 @@ std::optional<DirtyHiveWarning> ImportSystemHive(Registry& registry, std::string
                    });
     const RecoveredHive recovered = RecoverHive(fileBytes, logs);
     if (recovered.bytes.empty()) {
-        MountSystemHive(registry, fileBytes, fileName, progress);
+        MountHive(registry, fileBytes, fileName, progress);
     } else {
         if (progress) {
             progress(fileBytes.size()); // the recovered copy is read from now on
         }
-        MountSystemHive(registry, recovered.bytes, fileName);
+        MountHive(registry, recovered.bytes, fileName);
     }
     if (!recovered.dirty || recovered.applied > 0) {
         return std::nullopt;

@@ -28,25 +28,27 @@ struct DirtyHiveWarning {
     std::string Text() const;
 };
 
-// Mounts a SYSTEM hive where Windows mounts it, at HKEY_LOCAL_MACHINE\SYSTEM, over what is there,
-// and links CurrentControlSet to the control set that Select\Current names, as Windows does at
-// boot; a CurrentControlSet key stored in the hive is shadowed by that link, as on Windows. A dirty
-// hive (one whose last write was not finished) is first recovered with the transaction logs beside
-// the file at `path`, NAME.LOG1 and NAME.LOG2 (see hive_log.h); without logs to apply it is read as
-// it stands, and the warning to give is returned. An empty path means the hive exists only as
-// `fileBytes`, with no logs. The hive is read from `fileBytes` alone: the file is never opened
-// again. Throws RefusedInput ("<file>: <reason>") for a damaged hive, one that is not a SYSTEM
-// hive, or a log that is not a log; the registry may then hold part of it, so callers import into
-// a registry of their own, as for .reg files. `progress` hears how much of `fileBytes` is read for
-// good.
-[[nodiscard]] std::optional<DirtyHiveWarning> ImportSystemHive(Registry& registry, std::string_view fileBytes,
-                                                               const std::string& fileName,
-                                                               const std::string& path,
-                                                               const ImportProgress& progress = {});
+// Mounts a hive where Windows had the key it saved. A whole SYSTEM hive goes at
+// HKEY_LOCAL_MACHINE\SYSTEM, over what is there, with CurrentControlSet linked to the control set
+// that Select\Current names, as Windows does at boot; a CurrentControlSet key stored in the hive is
+// shadowed by that link, as on Windows. A hive of one subtree, as `reg save` of a key writes it, is
+// placed by its root key's name, which is the saved key's: "Enum" at
+// HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum, "Class" at ...\CurrentControlSet\Control\Class,
+// over what is there. A dirty hive (one whose last write was not finished) is first recovered with
+// the transaction logs beside the file at `path`, NAME.LOG1 and NAME.LOG2 (see hive_log.h); without
+// logs to apply it is read as it stands, and the warning to give is returned. An empty path means
+// the hive exists only as `fileBytes`, with no logs. The hive is read from `fileBytes` alone: the
+// file is never opened again. Throws RefusedInput ("<file>: <reason>") for a damaged hive, one that
+// is neither a SYSTEM hive nor a subtree placed here, or a log that is not a log; the registry may
+// then hold part of it, so callers import into a registry of their own, as for .reg files.
+// `progress` hears how much of `fileBytes` is read for good.
+[[nodiscard]] std::optional<DirtyHiveWarning> ImportHive(Registry& registry, std::string_view fileBytes,
+                                                         const std::string& fileName, const std::string& path,
+                                                         const ImportProgress& progress = {});
 
 // The same for a hive that needs no recovery (or has had it): its logs are not looked for.
-void MountSystemHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
-                     const ImportProgress& progress = {});
+void MountHive(Registry& registry, std::string_view hiveBytes, const std::string& fileName,
+               const ImportProgress& progress = {});
 
 // Reads any hive, not only a SYSTEM hive, as it stands or, when it is dirty, as `logs` recover it
 // (see hive_log.h): its root key's values and subkeys become `into`'s, counted as one level below a

@@ -135,7 +135,7 @@ std::optional<DirtyHiveWarning> ImportFile(Registry& registry, std::string_view 
 {
     return WithinMemory(name, [&] {
         if (IsHive(bytes)) {
-            return ImportSystemHive(registry, bytes, name, path, progress);
+            return ImportHive(registry, bytes, name, path, progress);
         }
         ImportRegFile(registry, bytes, name, progress);
         return std::optional<DirtyHiveWarning>();

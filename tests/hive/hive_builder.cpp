@@ -89,8 +89,12 @@ void CopyTree(hive_h* hive, const std::shared_ptr<sim::RegistryKey>& key, hive_n
 
 } // namespace
 
-std::string EmptyHive()
+std::string EmptyHive(const char* rootName)
 {
+    const std::size_t nameLength = std::strlen(rootName);
+    if (nameLength > 8) {
+        throw std::runtime_error("hive_builder: a root name of more than 8 characters");
+    }
     const std::size_t block = 0x1000;
     std::string bytes(2 * block, '\0');
     // The base block.
@@ -124,8 +128,8 @@ std::string EmptyHive()
     Put32(bytes, root + 0x2C, 0xFFFFFFFF);
     Put32(bytes, root + 0x30, static_cast<std::uint32_t>(security - bin));
     Put32(bytes, root + 0x34, 0xFFFFFFFF); // no class name
-    Put16(bytes, root + 0x4C, 4);
-    PutText(bytes, root + 0x50, "ROOT");
+    Put16(bytes, root + 0x4C, static_cast<std::uint16_t>(nameLength));
+    PutText(bytes, root + 0x50, rootName);
     Put32(bytes, security, static_cast<std::uint32_t>(-48));
     PutText(bytes, security + 0x04, "sk");
     Put32(bytes, security + 0x08, static_cast<std::uint32_t>(security - bin)); // a list of itself alone
@@ -166,6 +170,22 @@ void WriteSystemHive(const std::string& path, const sim::Registry& machine, std:
         if (select == 0 || hivex_node_set_value(hive.get(), select, &value, 0) != 0) {
             Fail("adding Select");
         }
+    }
+    if (hivex_commit(hive.get(), path.c_str(), 0) != 0) {
+        Fail("writing the hive");
+    }
+}
+
+void WriteSubtreeHive(const std::string& path, const sim::Registry& machine, std::u16string_view keyPath,
+                      const char* rootName)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << EmptyHive(rootName);
+    std::unique_ptr<hive_h, HiveClose> hive(hivex_open(path.c_str(), HIVEX_OPEN_WRITE));
+    if (!hive) {
+        Fail("opening the empty hive");
+    }
+    if (const auto key = sim::FindKey(machine.Root(sim::RootKey::LocalMachine), sim::SplitKeyPath(keyPath))) {
+        CopyTree(hive.get(), key, hivex_root(hive.get()));
     }
     if (hivex_commit(hive.get(), path.c_str(), 0) != 0) {
         Fail("writing the hive");

@@ -12,14 +12,21 @@ namespace hive_builder {
 std::string Utf8(const std::u16string& text);
 
 // The bytes of an empty hive of our own making: a base block with its checksum, one hive bin, a
-// root key with its security cell and free space behind them. hivex opens it and can add to it.
-std::string EmptyHive();
+// root key named `rootName` (ASCII, at most 8 characters) with its security cell and free space
+// behind them. hivex opens it and can add to it.
+std::string EmptyHive(const char* rootName = "ROOT");
 
 // Writes, at `path`, a SYSTEM hive that holds what `machine` holds below
 // HKEY_LOCAL_MACHINE\SYSTEM, with CurrentControlSet stored as ControlSet00<controlSet> and Select\Current
 // naming it, as `reg save` would save that machine. Throws std::runtime_error when hivex fails.
 void WriteSystemHive(const std::string& path, const simulated_windows::Registry& machine,
                      std::uint32_t controlSet = 1);
+
+// Writes, at `path`, a hive of the one subtree HKEY_LOCAL_MACHINE\<keyPath> of `machine`, as
+// `reg save` of that key writes it: its root key named after the key, `rootName`. Throws
+// std::runtime_error when hivex fails.
+void WriteSubtreeHive(const std::string& path, const simulated_windows::Registry& machine,
+                      std::u16string_view keyPath, const char* rootName);
 
 // The bytes of the hive WriteSystemHive writes.
 std::string SystemHive(const simulated_windows::Registry& machine, std::uint32_t controlSet = 1);

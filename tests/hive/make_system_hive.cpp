@@ -4,9 +4,11 @@
 // the logs beside it: OUT.hiv.LOG1 and OUT.hiv.LOG2 in the format of Windows 8.1 and later, or
 // OUT.hiv.LOG1 in that of Windows XP to 8. For the hive fuzzer's seeds, and a replay by hand.
 // Or writes the hostile hives of hive_builder.h, one file a shape named after it, as seeds for the
-// hive fuzzer; or, with --valid, the shapes Windows writes that hivex does not.
+// hive fuzzer; or, with --valid, the shapes Windows writes that hivex does not. With --subtrees,
+// the machine as `reg save` of its two keys the tool reads writes it: DIR/enum.hiv, its root named
+// Enum, and DIR/class.hiv, its root named Class.
 //   make_system_hive OUT.hiv [--control-set N | --dirty AFTER.reg | --dirty-old AFTER.reg] FILE.reg...
-//   make_system_hive --hostile DIR | --valid DIR
+//   make_system_hive --hostile DIR | --valid DIR | --subtrees DIR FILE.reg...
 #include "hive/hive_builder.h"
 #include "hive/log_builder.h"
 #include "reg_file.h"
@@ -51,6 +53,23 @@ int main(int argc, char** argv)
             const std::string path =
                 std::string(argv[2]) + "/" + hive_builder::ValidShapeName(shape) + ".hiv";
             std::ofstream(path, std::ios::binary) << hive_builder::ValidHive(shape);
+        }
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--subtrees") == 0) {
+        try {
+            simulated_windows::Registry machine;
+            for (int i = 3; i < argc; ++i) {
+                simulated_windows::ImportRegFile(machine, Slurp(argv[i]), argv[i]);
+            }
+            const std::string dir = argv[2];
+            hive_builder::WriteSubtreeHive(dir + "/enum.hiv", machine, u"SYSTEM\\CurrentControlSet\\Enum",
+                                           "Enum");
+            hive_builder::WriteSubtreeHive(dir + "/class.hiv", machine,
+                                           u"SYSTEM\\CurrentControlSet\\Control\\Class", "Class");
+        } catch (const std::exception& error) {
+            fprintf(stderr, "%s\n", error.what());
+            return 1;
         }
         return 0;
     }
