@@ -8,15 +8,19 @@
 // does not exist or the file cannot be written, 2 for a wrong command line or a machine the
 // platform refuses ("<file>:<line>: <reason>" on standard error, as for the tool), and for a
 // registry it cannot export whole: one holding a name no .reg file gives back, or too large for
-// the memory there is ("OUT.reg: not written: <reason>"). OUT.reg is then removed: no part of an
-// export is left to be taken for the whole. Installed, it is adapter-report-export-registry, and
-// answers --help and --version by that name.
+// the memory there is ("OUT.reg: not written: <reason>"). OUT.reg takes the export's place only
+// once it is written whole: no part of an export is left to be taken for the whole. Installed, it is
+// adapter-report-export-registry, and answers --help and --version by that name.
 #include "replay/registry_export.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,7 +34,7 @@ constexpr const char* Help =
     "to that key; without it, every root key that holds anything is written.\n"
     "Exit status: 0 written; 1 no such key, or OUT.reg cannot be written; 2 a wrong command line,\n"
     "a file the platform refuses, or a registry that cannot be exported whole (a name no .reg file\n"
-    "gives back, or too large for the memory there is): OUT.reg is then removed.\n";
+    "gives back, or too large for the memory there is). OUT.reg is replaced only by a whole export.\n";
 
 } // namespace
 
@@ -55,26 +59,47 @@ int main(int argc, char** argv)
         fprintf(stderr, "%s: no such key in the loaded registry\n", argv[2]);
         return 1;
     }
-    FILE* out = fopen(argv[1], "wb");
-    const char* refusal = nullptr;
-    std::string reason;
-    bool written = false;
-    try {
-        written = out != nullptr && replay::WriteRegExport(*keys, out);
-    } catch (const replay::ExportRefused& error) {
-        reason = error.what();
-        refusal = reason.c_str();
-    } catch (const std::bad_alloc&) {
-        refusal = "out of memory while writing it";
+    // The export goes to a file of its own beside OUT.reg, which takes OUT.reg's place only when
+    // written whole: a refusal or a failed write leaves no part of it, and OUT.reg as it was. A
+    // device or a pipe (/dev/stdout) is written directly, as there is nothing to put in its place.
+    struct stat named {};
+    const bool direct = stat(argv[1], &named) == 0 && !S_ISREG(named.st_mode);
+    std::string partial = std::string(argv[1]) + ".partial-XXXXXX";
+    const int descriptor = direct ? open(argv[1], O_WRONLY | O_CLOEXEC) : mkstemp(partial.data());
+    const mode_t mask = umask(0);
+    umask(mask);
+    FILE* out = nullptr;
+    if (descriptor >= 0 && (direct || fchmod(descriptor, 0666 & ~mask) == 0)) {
+        out = fdopen(descriptor, "wb");
     }
-    written = out != nullptr && fclose(out) == 0 && written;
-    if (refusal != nullptr) {
-        std::remove(argv[1]);
-        fprintf(stderr, "%s: not written: %s\n", argv[1], refusal);
+    int error = out == nullptr ? errno : 0;
+    std::string refusal;
+    if (out != nullptr) {
+        try {
+            if (!replay::WriteRegExport(*keys, out)) {
+                error = errno != 0 ? errno : EIO;
+            }
+        } catch (const replay::ExportRefused& refused) {
+            refusal = refused.what();
+        } catch (const std::bad_alloc&) {
+            refusal = "out of memory while writing it";
+        }
+        if (fclose(out) != 0 && error == 0) {
+            error = errno;
+        }
+    } else if (descriptor >= 0) {
+        close(descriptor);
+    }
+    if (!direct && descriptor >= 0 &&
+        (!refusal.empty() || error != 0 || (rename(partial.c_str(), argv[1]) != 0 && (error = errno) != 0))) {
+        unlink(partial.c_str());
+    }
+    if (!refusal.empty()) {
+        fprintf(stderr, "%s: not written: %s\n", argv[1], refusal.c_str());
         return 2;
     }
-    if (!written) {
-        fprintf(stderr, "%s: cannot be written: %s\n", argv[1], std::strerror(errno));
+    if (error != 0) {
+        fprintf(stderr, "%s: cannot be written: %s\n", argv[1], std::strerror(error));
         return 1;
     }
     return 0;

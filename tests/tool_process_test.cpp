@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
@@ -302,11 +303,17 @@ TEST(ToolProcess, ExportRunningOutOfMemoryLeavesNothingBehind)
     }
     const std::string hive = TempPath("big.hiv");
     hive_builder::WriteSystemHive(hive, machine);
-    const std::string exported = TempPath("export.reg");
+    // An earlier export of the same name stays as it was, and no part of this one is left.
+    const std::string exported = WriteFile("export.reg", "an earlier export");
     const ToolRun run = RunTool(hive.c_str(), {exported}, rlim_t{1} << 28, EXPORT_REGISTRY_EXE);
     EXPECT_EQ(run.err, exported + ": not written: out of memory while writing it\n");
     EXPECT_EQ(run.status, 2);
-    EXPECT_FALSE(std::ifstream(exported).is_open());
+    EXPECT_EQ(Slurp(exported), "an earlier export");
+    const std::filesystem::path left(exported);
+    for (const auto& entry : std::filesystem::directory_iterator(left.parent_path())) {
+        EXPECT_NE(entry.path().filename().string().rfind(left.filename().string() + ".", 0), 0U)
+            << entry.path();
+    }
     std::remove(exported.c_str());
     std::remove(hive.c_str());
 }

@@ -114,8 +114,9 @@ std::string KeyNameTooLong(std::u16string_view name);   // "key name longer than
 std::string ValueNameTooLong(std::u16string_view name); // the same for value names, past 16383
 std::string KeyPathTooLong(); // a path past the longest those limits allow, before it is read whole
 // Why Windows could not hold a key of that name, or a value: a name is a counted string, but the
-// registry's functions take it up to a NUL, and a key's up to a backslash, which separates names;
-// a line break would end a key's line in a .reg file, where nothing escapes it. Past the limits
+// registry's functions take it up to a NUL, and a key's up to a backslash, which separates names.
+// A key's name is "one or more printable characters" (Microsoft, "Structure of the Registry"): a
+// line break is none, and would end a key's line in a .reg file, where nothing escapes it. Past the limits
 // above, the reasons above. An empty string for a name it can hold. Every loader refuses such a
 // name, and export_registry never writes one.
 std::string KeyNameFault(std::u16string_view name);   // "key name holding a NUL: "...""
