@@ -78,6 +78,8 @@ TEST_F(SetupApiTest, InstanceIdSizesCountCharactersWithTheTerminator)
     EXPECT_FALSE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, 13, &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(required, 14u);
+    EXPECT_FALSE(SetupDiGetDeviceInstanceIdA(set_, &record_, nullptr, 14, &required)); // a size, no buffer
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
     EXPECT_TRUE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, 14, &required));
     EXPECT_STREQ(id, "ROOT\\NET\\0001");
 }
@@ -91,6 +93,9 @@ TEST_F(SetupApiTest, PropertiesReadTheInstanceKeyValues)
         SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, nullptr, 0, &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(required, 6u); // ANSI bytes of "Bogus" with its terminator
+    EXPECT_FALSE(
+        SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, nullptr, 6, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)); // a size without a buffer
 
     BYTE text[6];
     EXPECT_TRUE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, text, sizeof text,
@@ -196,12 +201,15 @@ TEST_F(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
     SP_DEVINFO_DATA record{};
     record.cbSize = sizeof record;
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 1, &record));
-    EXPECT_EQ(SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ | KEY_SET_VALUE),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    for (const REGSAM access : {REGSAM{KEY_READ | KEY_SET_VALUE}, REGSAM{GENERIC_WRITE}}) {
+        EXPECT_EQ(SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
     for (const REGSAM access : {REGSAM{KEY_READ}, REGSAM{GENERIC_READ}, REGSAM{MAXIMUM_ALLOWED}}) {
         HKEY key = SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access);
         ASSERT_NE(key, INVALID_HANDLE_VALUE) << access;
+        EXPECT_EQ(RegQueryValueExA(key, "DeviceName", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
                   ERROR_ACCESS_DENIED);
         RegCloseKey(key);
