@@ -292,6 +292,7 @@ TEST_F(Controls, ResetPlatformGoesBackToTheStartState)
     HKEY before = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &before), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(std::uintptr_t{4})), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(sim::Handles().invalidHandleUses, 1u);
     SetLastError(ERROR_ACCESS_DENIED);
 
     sim::ResetPlatform();
@@ -407,9 +408,9 @@ TEST_F(RegistryApiTest, QueryReportsAnsiSizesAndMissingValues)
     EXPECT_EQ(size, 4u);
     EXPECT_EQ(std::memcmp(data, "\x04\x03\x02\x01", 4), 0);
     // The room is read before the type is written into the same variable.
-    size = 4;
-    EXPECT_EQ(RegQueryValueExA(key_, "Number", nullptr, &size, data, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, 4u);
+    size = 6;
+    EXPECT_EQ(RegQueryValueExA(key_, "Greek", nullptr, &size, data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 6u);
 }
 
 // Opening and creating keys answer as on Windows (Wine's registry tests, test_reg_open_key and
