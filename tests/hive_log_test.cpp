@@ -100,6 +100,8 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     std::string damagedBaseBlock = dirty;
     damagedBaseBlock[8] ^= 1; // its sequence number, which the log gives back
     const std::string cut = NewFormatLog(dirty, {second, third});
+    std::string bigClusters = NewFormatLog(dirty, {first});
+    hive_builder::SetBaseBlockField(bigClusters, 44, 9); // its clustering factor, which is 1 to 8
     const auto Torn = [](std::string log) {
         log[400] ^= 1; // in the base block, which its checksum no longer matches
         return log;
@@ -152,6 +154,8 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
          "/system.LOG1: cannot be read: not a file"},
         {"a log that is not a log", dirty, "REGEDIT4\n", std::nullopt, -1,
          "/system.LOG1: not a transaction log of a hive: it does not begin with a base block"},
+        {"a log of clusters larger than a disk has", dirty, bigClusters, std::nullopt, -1,
+         "/system.LOG1: not a transaction log of a hive: its clustering factor is 9, not 1 to 8"},
         {"a dirty hive refused", hive_builder::DirtyHive(hive_builder::EmptyHive(), 7), std::nullopt,
          std::nullopt, -1,
          "/SYSTEM: neither a SYSTEM hive (it has no Select key) nor a hive of Enum or Control\\Class: its "

@@ -54,6 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
             "",
             "present_devices: device number 0 has an instance ID with characters Windows does not allow\n"},
         Listing{
+            "AnIdWithACommaIsRefused", RegFile({NetAdapter("ROOT\\A,B\\0000", "")}), EXIT_FAILED, "",
+            "present_devices: device number 0 has an instance ID with characters Windows does not allow\n"},
+        Listing{
             "AnIdOutsideAsciiIsRefused",
             RegFile({NetAdapter("ROOT\\PLAIN\\0000", ""), NetAdapter("ROOT\\\xC9T\\0000", "")}), EXIT_FAILED,
             "",

@@ -78,6 +78,8 @@ TEST_F(SetupApiTest, InstanceIdSizesCountCharactersWithTheTerminator)
     EXPECT_FALSE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, 13, &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(required, 14u);
+    EXPECT_FALSE(SetupDiGetDeviceInstanceIdA(set_, &record_, nullptr, 14, &required)); // a size, no buffer
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
     EXPECT_TRUE(SetupDiGetDeviceInstanceIdA(set_, &record_, id, 14, &required));
     EXPECT_STREQ(id, "ROOT\\NET\\0001");
 }
@@ -91,6 +93,9 @@ TEST_F(SetupApiTest, PropertiesReadTheInstanceKeyValues)
         SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, nullptr, 0, &required));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(required, 6u); // ANSI bytes of "Bogus" with its terminator
+    EXPECT_FALSE(
+        SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, nullptr, 6, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)); // a size without a buffer
 
     BYTE text[6];
     EXPECT_TRUE(SetupDiGetDeviceRegistryPropertyA(set_, &record_, SPDRP_DEVICEDESC, &type, text, sizeof text,
@@ -131,10 +136,16 @@ TEST_F(SetupApiTest, DriverKeyOpensFromTheDriverValueOrFails)
     EXPECT_EQ(SetupDiOpenDevRegKey(set_, &record_, 0, 0, DIREG_DRV, KEY_READ), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
 
+    // No rights asked for: refused, but only once the key is found.
+    EXPECT_EQ(SetupDiOpenDevRegKey(set_, &record_, DICS_FLAG_GLOBAL, 0, DIREG_DRV, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set_, 0, &record_));
-    EXPECT_EQ(SetupDiOpenDevRegKey(set_, &record_, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_KEY_DOES_NOT_EXIST);
+    for (const REGSAM access : {REGSAM{KEY_READ}, REGSAM{0}}) {
+        EXPECT_EQ(SetupDiOpenDevRegKey(set_, &record_, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_KEY_DOES_NOT_EXIST);
+    }
 }
 
 class SetupApi : public PlatformTest {};
@@ -190,12 +201,15 @@ TEST_F(SetupApi, AStandardUserMayOnlyReadTheMachinesKeys)
     SP_DEVINFO_DATA record{};
     record.cbSize = sizeof record;
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 1, &record));
-    EXPECT_EQ(SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ | KEY_SET_VALUE),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    for (const REGSAM access : {REGSAM{KEY_READ | KEY_SET_VALUE}, REGSAM{GENERIC_WRITE}}) {
+        EXPECT_EQ(SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
     for (const REGSAM access : {REGSAM{KEY_READ}, REGSAM{GENERIC_READ}, REGSAM{MAXIMUM_ALLOWED}}) {
         HKEY key = SetupDiOpenDevRegKey(set, &record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, access);
         ASSERT_NE(key, INVALID_HANDLE_VALUE) << access;
+        EXPECT_EQ(RegQueryValueExA(key, "DeviceName", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
                   ERROR_ACCESS_DENIED);
         RegCloseKey(key);
@@ -245,16 +259,21 @@ TEST_F(SetupApi, ClassAndFlagsSelectTheSet)
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
-    // An enumerator, in any letter case, keeps the devices it enumerated.
-    sim::LoadMachine(RegFile({NetAdapter("ROOT\\NET\\0000", ""), NetAdapter("PCI\\VEN_1&DEV_2\\3", "")}));
+    // An enumerator, in any letter case, keeps the devices it enumerated; a device path of an
+    // enumerator and a device, the devices below it.
+    sim::LoadMachine(RegFile({NetAdapter("ROOT\\NET\\0000", ""), NetAdapter("ROOT\\OTHER\\1", ""),
+                              NetAdapter("PCI\\VEN_1&DEV_2\\3", "")}));
     for (const auto& [enumerator, expected] :
-         {std::pair{"root", "ROOT\\NET\\0000"}, std::pair{"PCI", "PCI\\VEN_1&DEV_2\\3"}}) {
+         {std::pair{"root", "ROOT\\NET\\0000 ROOT\\OTHER\\1 "}, std::pair{"PCI", "PCI\\VEN_1&DEV_2\\3 "},
+          std::pair{"Root\\other", "ROOT\\OTHER\\1 "}}) {
         set = SetupDiGetClassDevsA(&GUID_DEVCLASS_NET, enumerator, nullptr, DIGCF_PRESENT);
+        std::string ids;
         char id[64];
-        ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &record));
-        EXPECT_TRUE(SetupDiGetDeviceInstanceIdA(set, &record, id, sizeof id, nullptr));
-        EXPECT_STREQ(id, expected);
-        EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 1, &record));
+        for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &record); ++i) {
+            EXPECT_TRUE(SetupDiGetDeviceInstanceIdA(set, &record, id, sizeof id, nullptr));
+            ids += std::string(id) + " ";
+        }
+        EXPECT_EQ(ids, expected);
         SetupDiDestroyDeviceInfoList(set);
     }
 }
@@ -273,6 +292,7 @@ TEST_F(Controls, ResetPlatformGoesBackToTheStartState)
     HKEY before = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &before), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(std::uintptr_t{4})), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(sim::Handles().invalidHandleUses, 1u);
     SetLastError(ERROR_ACCESS_DENIED);
 
     sim::ResetPlatform();
@@ -377,12 +397,75 @@ TEST_F(RegistryApiTest, QueryReportsAnsiSizesAndMissingValues)
     EXPECT_EQ(size, 6u); // "Omega" and the terminator, one byte a character
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
 
+    // A missing value's size is 0 when only the size is asked for, and left alone with a buffer.
     EXPECT_EQ(RegQueryValueExA(key_, "Absent", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(size, 0u);
     BYTE data[8];
     size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key_, "Absent", nullptr, &type, data, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(size, sizeof data);
     EXPECT_EQ(RegQueryValueExA(key_, "Number", nullptr, &type, data, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 4u);
     EXPECT_EQ(std::memcmp(data, "\x04\x03\x02\x01", 4), 0);
+    // The room is read before the type is written into the same variable.
+    size = 6;
+    EXPECT_EQ(RegQueryValueExA(key_, "Greek", nullptr, &size, data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 6u);
+}
+
+// Opening and creating keys answer as on Windows (Wine's registry tests, test_reg_open_key and
+// test_reg_create_key). The rows run in order: later ones find the keys earlier ones made.
+TEST_F(RegistryApiTest, OpenAndCreateAnswerAsWindowsDoes)
+{
+    enum class Handed { Nothing, Untouched, TheBase, ANewHandle };
+    // A 64-bit caller's predefined key with bits set above the low 32.
+    const auto highBits = reinterpret_cast<HKEY>(reinterpret_cast<ULONG_PTR>(HKEY_CURRENT_USER) |
+                                                 (ULONG_PTR{0xDEADBEEF} << 32));
+    struct Row {
+        HKEY base;
+        const char* subKey;
+        bool create;
+        DWORD options;
+        LSTATUS status;
+        Handed handed;
+    };
+    const Row rows[] = {
+        {HKEY_CURRENT_USER, "Software\\Missing", false, 0, ERROR_FILE_NOT_FOUND, Handed::Nothing},
+        {HKEY_CURRENT_USER, "\\Software", false, 0, ERROR_BAD_PATHNAME, Handed::Nothing},
+        {HKEY_CURRENT_USER, "\\Software", true, 0, ERROR_BAD_PATHNAME, Handed::Nothing},
+        {nullptr, "Software", false, 0, ERROR_INVALID_HANDLE, Handed::Untouched},
+        {HKEY_CURRENT_USER, nullptr, false, 0, ERROR_SUCCESS, Handed::TheBase},
+        {HKEY_CURRENT_USER, "", false, 0, ERROR_SUCCESS, Handed::TheBase},
+        {HKEY_CURRENT_USER, "\\", false, 0, ERROR_SUCCESS, Handed::ANewHandle},
+        {highBits, "Software", false, 0, ERROR_SUCCESS, Handed::ANewHandle},
+        {HKEY_CURRENT_USER, "Software\\Volatile", true, REG_OPTION_VOLATILE, ERROR_SUCCESS,
+         Handed::ANewHandle},
+        {HKEY_CURRENT_USER, "Software\\Volatile\\A\\B", true, 0, ERROR_CHILD_MUST_BE_VOLATILE,
+         Handed::Nothing},
+        {HKEY_CURRENT_USER, "Software\\Volatile\\A\\B", true, REG_OPTION_VOLATILE, ERROR_SUCCESS,
+         Handed::ANewHandle},
+        {HKEY_CURRENT_USER, "Software\\Volatile\\A\\B", true, 0, ERROR_SUCCESS, Handed::ANewHandle},
+        {HKEY_CURRENT_USER, "Software\\Check\\Lasting", true, 0, ERROR_SUCCESS, Handed::ANewHandle},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.subKey != nullptr ? row.subKey : "no subkey");
+        HKEY result = key_;
+        EXPECT_EQ(row.create ? RegCreateKeyExA(row.base, row.subKey, 0, nullptr, row.options, KEY_ALL_ACCESS,
+                                               nullptr, &result, nullptr)
+                             : RegOpenKeyExA(row.base, row.subKey, 0, KEY_READ, &result),
+                  row.status);
+        EXPECT_EQ(result == nullptr    ? Handed::Nothing
+                  : result == key_     ? Handed::Untouched
+                  : result == row.base ? Handed::TheBase
+                                       : Handed::ANewHandle,
+                  row.handed);
+        if (result != key_) {
+            RegCloseKey(result);
+        }
+    }
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, nullptr, 0, KEY_READ, nullptr, nullptr,
+                              nullptr),
+              ERROR_BADKEY);
 }
 
 TEST_F(RegistryApiTest, TooSmallABufferIsLeftAsItWas)

@@ -7,18 +7,24 @@
 #include "machine.h"
 #include "platform_call.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <vector>
 
 using namespace simulated_windows;
 
 namespace {
 
-// The predefined key a handle is, if it is one: HKEY_CLASSES_ROOT and the numbers after it.
+// The predefined key a handle is, if it is one: HKEY_CLASSES_ROOT and the numbers after it. Only
+// the low 32 bits count, so that a 64-bit caller's key with other bits above them is still the
+// predefined key (Wine's registry tests, test_reg_open_key, which pass on Windows).
 std::optional<RootKey> PredefinedKey(HKEY key)
 {
-    const auto value = reinterpret_cast<ULONG_PTR>(key);
-    const auto first = reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT);
+    const auto value = static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(key));
+    const auto first = static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT));
     if (value < first || value - first >= RootKeyNumbers) {
         return std::nullopt;
     }
@@ -55,21 +61,71 @@ LSTATUS UsableKey(HKEY key, REGSAM needed, std::optional<OpenKey>& open)
     return ERROR_SUCCESS;
 }
 
+// The keys created volatile, which Windows forgets at shutdown. Few keys are: their creator made
+// them so, and a loaded machine drops them with the rest of its registry.
+std::vector<std::weak_ptr<RegistryKey>>& VolatileKeys()
+{
+    static std::vector<std::weak_ptr<RegistryKey>>& keys = *new std::vector<std::weak_ptr<RegistryKey>>;
+    return keys;
+}
+
+bool IsVolatile(const std::shared_ptr<RegistryKey>& key)
+{
+    return std::any_of(VolatileKeys().begin(), VolatileKeys().end(),
+                       [&](const std::weak_ptr<RegistryKey>& entry) { return entry.lock() == key; });
+}
+
+// Creates the names of `path` from `depth` on below `parent`; the keys are volatile as `options` say.
+std::shared_ptr<RegistryKey> CreateKeys(std::shared_ptr<RegistryKey> parent, const KeyPath& path,
+                                        std::size_t depth, DWORD options)
+{
+    auto& volatileKeys = VolatileKeys();
+    std::erase_if(volatileKeys, [](const std::weak_ptr<RegistryKey>& entry) { return entry.expired(); });
+    for (; depth < path.names.size(); ++depth) {
+        parent = parent->CreateSubkey(path.names[depth]);
+        if ((options & REG_OPTION_VOLATILE) != 0) {
+            volatileKeys.push_back(parent);
+        }
+    }
+    return parent;
+}
+
 // Opens or creates `subKey` below `key` and hands back a new handle to it.
-LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool create, LPDWORD disposition)
+LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result, bool create,
+                   LPDWORD disposition)
 {
     if (result == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        // RegCreateKeyExA calls the missing result a bad key (Wine's registry tests, test_reg_create_key).
+        return create ? ERROR_BADKEY : ERROR_INVALID_PARAMETER;
     }
     std::optional<OpenKey> base;
     if (const LSTATUS status = UsableKey(key, 0, base); status != ERROR_SUCCESS) {
         return status;
     }
+    // Past the handle's check the result is cleared on every failure, so that a caller may close
+    // what it was handed on any path; a predefined key with no subkey is handed back itself (Wine's
+    // registry tests, test_reg_open_key).
+    *result = nullptr;
+    if (!create && (subKey == nullptr || *subKey == '\0') && PredefinedKey(key)) {
+        *result = key;
+        return ERROR_SUCCESS;
+    }
     const KeyPath path = SplitKeyPath(WideName(subKey));
     if (!path.valid) {
-        return ERROR_FILE_NOT_FOUND;
+        // A path from the root of the registry is refused as such, a name left empty as missing.
+        return subKey[0] == '\\' ? ERROR_BAD_PATHNAME : ERROR_FILE_NOT_FOUND;
     }
-    std::shared_ptr<RegistryKey> found = FindKey(base->key, path);
+    // The deepest key of the path there is: the key itself, or the parent a new key goes below.
+    std::shared_ptr<RegistryKey> parent = base->key;
+    std::size_t depth = 0;
+    for (; depth < path.names.size(); ++depth) {
+        auto next = parent->FindSubkey(path.names[depth]);
+        if (!next) {
+            break;
+        }
+        parent = std::move(next);
+    }
+    const bool found = depth == path.names.size();
     if (!found && !create) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -79,13 +135,15 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
     if (!Permits(base->granted, rights) || (!found && !Permits(base->granted, KEY_CREATE_SUB_KEY))) {
         return ERROR_ACCESS_DENIED;
     }
+    // A key that outlives a restart cannot hang below one that does not.
+    if (!found && (options & REG_OPTION_VOLATILE) == 0 && IsVolatile(parent)) {
+        return ERROR_CHILD_MUST_BE_VOLATILE;
+    }
     if (disposition != nullptr) {
         *disposition = found ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     }
-    if (!found) {
-        found = CreateKey(base->key, path);
-    }
-    *result = ProcessHandles().AddKey(std::move(found), rights, base->granted);
+    *result =
+        ProcessHandles().AddKey(CreateKeys(std::move(parent), path, depth, options), rights, base->granted);
     return ERROR_SUCCESS;
 }
 
@@ -94,15 +152,15 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, bool cr
 extern "C" LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM access, PHKEY result)
 {
     const PlatformCall call;
-    return OpenSubkey(key, subKey, access, result, false, nullptr);
+    return OpenSubkey(key, subKey, 0, access, result, false, nullptr);
 }
 
 extern "C" LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyClass*/,
-                                   DWORD /*options*/, REGSAM access, void* /*securityAttributes*/,
-                                   PHKEY result, LPDWORD disposition)
+                                   DWORD options, REGSAM access, void* /*securityAttributes*/, PHKEY result,
+                                   LPDWORD disposition)
 {
     const PlatformCall call;
-    return OpenSubkey(key, subKey, access, result, true, disposition);
+    return OpenSubkey(key, subKey, options, access, result, true, disposition);
 }
 
 extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -118,8 +176,15 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
     }
     const RegistryValue* value = open->key->FindValue(WideName(valueName));
     if (value == nullptr) {
+        // Asked for the size alone, the caller learns there is nothing; a buffer's size is left as
+        // it was (Wine's registry tests, test_query_value_ex).
+        if (data == nullptr && dataSize != nullptr) {
+            *dataSize = 0;
+        }
         return ERROR_FILE_NOT_FOUND;
     }
+    // The room is read before the type is written: a caller may hand the same variable for both.
+    const DWORD room = dataSize != nullptr ? *dataSize : 0;
     if (type != nullptr) {
         *type = value->Type();
     }
@@ -128,7 +193,7 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
     }
     const Bytes bytes = AnsiValueData(value->Type(), value->Data());
     const auto needed = static_cast<DWORD>(bytes.size());
-    if (data != nullptr && *dataSize < needed) {
+    if (data != nullptr && room < needed) {
         // The buffer is left as it was.
         *dataSize = needed;
         return ERROR_MORE_DATA;
@@ -137,7 +202,7 @@ extern "C" LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved
         std::memcpy(data, bytes.data(), needed);
         // A string stored without its terminator gets one when the buffer has room for it, not
         // counted in the size; without room it comes back unterminated.
-        if (IsStringType(value->Type()) && bytes.back() != 0 && *dataSize > needed) {
+        if (IsStringType(value->Type()) && bytes.back() != 0 && room > needed) {
             data[needed] = 0;
         }
     }

@@ -74,9 +74,12 @@ static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 8 ? 32 : 28),
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
+#define ERROR_BAD_PATHNAME 161L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_FLAGS 1004L
+#define ERROR_BADKEY 1010L
+#define ERROR_CHILD_MUST_BE_VOLATILE 1021L
 #define ERROR_INVALID_USER_BUFFER 1784L
 // Setup API codes carry the customer bit and the setup facility, as in <setupapi.h>.
 #define ERROR_KEY_DOES_NOT_EXIST static_cast<DWORD>(0xE0000204)
@@ -117,6 +120,7 @@ static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 8 ? 32 : 28),
 #define GENERIC_ALL 0x10000000L
 
 #define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_OPTION_VOLATILE 0x00000001L
 #define REG_CREATED_NEW_KEY 0x00000001L
 #define REG_OPENED_EXISTING_KEY 0x00000002L
 
