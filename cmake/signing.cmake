@@ -27,8 +27,9 @@ endif()
 file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/signing.txt" CONTENT
      "certificate: ${ADAPTER_REPORT_SIGN_CERT}\nkey: ${ADAPTER_REPORT_SIGN_KEY}\npassword file: ${ADAPTER_REPORT_SIGN_PASSWORD_FILE}\ntimestamp server: ${ADAPTER_REPORT_TIMESTAMP_URL}\n")
 
-# Signs PROGRAM after each link. The signature's description is the program's name: Windows shows it
-# as the "Program name" where it asks whether to run it (the elevation prompt).
+# Signs PROGRAM after each link. The signature's description is the program's name. The elevation
+# prompt collect.cmd brings up is for %SystemRoot%\System32\cmd.exe (present_devices /elevate
+# starts it), so it shows cmd.exe's name and Microsoft's signature, never this one.
 function(sign_after_link program)
   set_property(TARGET ${program} APPEND PROPERTY LINK_DEPENDS "${PROJECT_BINARY_DIR}/signing.txt")
   if(NOT ADAPTER_REPORT_SIGN_CERT)

@@ -28,10 +28,14 @@ bool IsBlank(wchar_t c)
 // - /s: "the first character of string is a quotation mark" and the last one are removed, and
 //   nothing else, so the line left is "<batch file>" "<argument>" ... whatever it holds: inside
 //   those quotes & ( ) ^ @ | < > are plain characters.
-// - cmd expands %NAME% in the line given to /c even inside quotes, and there leaves a name it
-//   does not know as it is. Each % is written "^%" instead: the quote before it closes the quoted
-//   text, outside quotes the caret takes the next character literally, and the quote after it
-//   reopens; what follows a % then starts with a quote, which no variable's name does.
+// - % passes as it is. The line given to /c is parsed in command-line mode, not a batch file's:
+//   there a lone % stays, and so does %NAME% when no variable NAME is defined; only %NAME% of a
+//   defined variable is replaced, even inside quotes, and nothing escapes a % (public report:
+//   Stack Overflow, "How does the Windows Command Interpreter (CMD.EXE) parse scripts?", on
+//   command-line mode). A path holding %NAME% of a variable the elevated cmd has (%TEMP%, %OS%)
+//   therefore reaches the batch file changed; no quoting avoids that, and closing the quotes
+//   around a "^%" would leave quotes inside the script's own %0, which %~dp0 is not documented to
+//   remove.
 bool BuildCmdParameters(const wchar_t* words, wchar_t* out, std::size_t outSize)
 {
     if (outSize == 0) {
@@ -54,8 +58,7 @@ bool BuildCmdParameters(const wchar_t* words, wchar_t* out, std::size_t outSize)
         at += quoted ? 1 : 0;
         fits = (count == 0 || Append(out, outSize, &used, L" ", 1)) && Append(out, outSize, &used, L"\"", 1);
         for (; fits && *at != L'\0' && (quoted ? *at != L'"' : !IsBlank(*at)); ++at) {
-            fits =
-                *at == L'%' ? Append(out, outSize, &used, L"\"^%\"", 4) : Append(out, outSize, &used, at, 1);
+            fits = Append(out, outSize, &used, at, 1);
         }
         if (quoted && *at != L'"') {
             fits = false; // not closed

@@ -75,9 +75,10 @@ int RunElevated()
             "usage: present_devices /elevate \"BATCH FILE\" [ARGUMENT...], within 8191 characters");
     }
     if (OnMappedDrive(words)) {
-        return NotStarted("this folder is on a network drive, which Windows does not show to the elevated "
-                          "prompt (unless EnableLinkedConnections is set): copy the whole folder to a local "
-                          "disk, your Desktop for instance, and run collect.cmd from there");
+        return NotStarted("this folder is on a network drive, which Windows does not show to an elevated "
+                          "program (unless EnableLinkedConnections is set), so nothing can run elevated from "
+                          "it: copy the whole folder to a local disk, your Desktop for instance, and run "
+                          "collect.cmd from there");
     }
     // %SystemRoot%\System32\cmd.exe by its full path, never found through PATH or the current
     // directory. For the i686 build on 64-bit Windows, file system redirection makes that
@@ -91,22 +92,38 @@ int RunElevated()
     }
     wcscpy(CmdPath + length, L"\\cmd.exe");
 
+    // ShellExecuteEx may hand the start to shell extensions activated through COM, so COM is
+    // initialised first, single-threaded and without OLE1 DDE, as its documentation asks
+    // (Microsoft, "ShellExecuteExW function", Remarks).
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    if (FAILED(com)) {
+        fprintf(stderr, "present_devices: CoInitializeEx failed (error 0x%08X)\n",
+                static_cast<unsigned>(com));
+        return EXIT_NOT_STARTED;
+    }
+
     // The "runas" verb asks for the UAC prompt and starts the program elevated (Microsoft,
     // "Launching Applications (ShellExecute, ShellExecuteEx, SHELLEXECUTEINFO)"); the process
     // handle is kept to wait on (SEE_MASK_NOCLOSEPROCESS), and the call returns only once the
     // program is started (SEE_MASK_NOASYNC). Declining the prompt fails with ERROR_CANCELLED. The
     // elevated cmd.exe gets a console of its own: it cannot share a console with a process of
-    // lower integrity.
+    // lower integrity. The console's window is the owner of what the call shows (hwnd, Microsoft,
+    // "SHELLEXECUTEINFOW"), so that the prompt is not left behind it; none without a console.
     SHELLEXECUTEINFOW execute;
     memset(&execute, 0, sizeof execute);
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    execute.hwnd = GetConsoleWindow();
     execute.lpVerb = L"runas";
     execute.lpFile = CmdPath;
     execute.lpParameters = Parameters;
     execute.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&execute)) {
-        const DWORD error = GetLastError();
+    printf("Asking Windows for administrator rights: answer Yes in the prompt that opens.\n");
+    fflush(stdout);
+    const BOOL started = ShellExecuteExW(&execute);
+    const DWORD error = GetLastError();
+    CoUninitialize();
+    if (!started) {
         if (error == ERROR_CANCELLED) {
             return NotStarted(
                 "the request to run elevated was declined (\"No\" in the User Account Control prompt)");
@@ -124,11 +141,11 @@ int RunElevated()
     DWORD status = EXIT_NOT_STARTED;
     const bool waited = WaitForSingleObject(execute.hProcess, INFINITE) == WAIT_OBJECT_0 &&
                         GetExitCodeProcess(execute.hProcess, &status);
-    const DWORD error = GetLastError();
+    const DWORD waitError = GetLastError();
     CloseHandle(execute.hProcess);
     if (!waited) {
         fprintf(stderr, "present_devices: waiting for the elevated cmd.exe failed (error 0x%08X)\n",
-                static_cast<unsigned>(error));
+                static_cast<unsigned>(waitError));
         return EXIT_FAILED;
     }
     return static_cast<int>(status);

@@ -135,7 +135,8 @@ int CheckElevation()
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return ReportFailure("OpenProcessToken", GetLastError());
+        ReportFailure("OpenProcessToken", GetLastError());
+        return EXIT_ELEVATION_UNKNOWN;
     }
     TOKEN_ELEVATION elevation;
     elevation.TokenIsElevated = 0;
@@ -144,7 +145,8 @@ int CheckElevation()
     const DWORD error = GetLastError();
     CloseHandle(token);
     if (!answered) {
-        return ReportFailure("GetTokenInformation(TokenElevation)", error);
+        ReportFailure("GetTokenInformation(TokenElevation)", error);
+        return EXIT_ELEVATION_UNKNOWN;
     }
     return elevation.TokenIsElevated != 0 ? EXIT_ELEVATED : EXIT_NOT_ELEVATED;
 }

@@ -7,7 +7,8 @@ rem                           first of adapter_report-%COMPUTERNAME%-2, -3, ... 
 rem Double-click it in the folder that holds adapter_report.exe and present_devices.exe: not
 rem elevated, it asks for elevation (the UAC prompt) and goes on in an elevated window. The files
 rem are written to FOLDER.partial, which takes FOLDER's name only when every file in it is there
-rem and whole; on failure the script removes what it made and nothing else.
+rem and whole; on failure the script removes what it made and nothing else, except when that
+rem rename alone fails: then FOLDER.partial, complete, is kept for the user to rename.
 rem
 rem Written for every cmd.exe from Windows 7 on, and for Wine's:
 rem - Delayed expansion is switched off, whatever the registry says (Command Processor
@@ -33,10 +34,17 @@ set "HERE=%~dp0"
 set "SYSTEM32=%SystemRoot%\System32"
 set "STATUS=2"
 set "HANDED="
-rem /restarted: this run is the elevated one that present_devices /elevate started (below).
+rem /restarted, /restarted-clicked: this run is the elevated one that present_devices /elevate
+rem started (below), from a first run that was not a double-click, or was (then it waits at its
+rem end: WAIT, see :end).
 set "RESTARTED="
-if not "%~1"=="/restarted" goto :clicked
-set "RESTARTED=1"
+set "WAIT="
+set "ASKED="
+if "%~1"=="/restarted-clicked" set "WAIT=1"
+if "%~1"=="/restarted-clicked" set "RESTARTED=1"
+if "%~1"=="/restarted" set "RESTARTED=1"
+if not defined RESTARTED goto :clicked
+set "ASKED=1"
 shift
 
 :clicked
@@ -77,11 +85,14 @@ if not exist "%HERE%present_devices.exe" goto :alone
 rem The process token tells whether the prompt is elevated, whatever services run ("net session"
 rem needs the Server service, which hardened machines disable).
 rem A program that crashes ends with an NTSTATUS code, negative to cmd, which "if errorlevel N"
-rem (at least N) takes for success: every exit status is compared whole.
+rem (at least N) takes for success: every exit status is compared whole. 40 (not elevated) and 41
+rem (cannot tell) are statuses cmd never gives a program it could not start, as it does when a
+rem policy or an antivirus blocks it (present_devices.h): anything else is such a program.
 "%HERE%present_devices.exe" /elevated
 set "ELEVATED=%errorlevel%"
 if "%ELEVATED%"=="0" goto :elevated
-if not "%ELEVATED%"=="1" goto :blocked_present
+if "%ELEVATED%"=="41" goto :unknown_elevation
+if not "%ELEVATED%"=="40" goto :blocked_present
 if defined RESTARTED goto :still_not_elevated
 
 rem Not elevated: present_devices asks Windows to run this script again elevated, through the UAC
@@ -90,14 +101,21 @@ rem HKEY_CLASSES_ROOT\cmdfile\shell\runas\command, cmd.exe /C "%1" %*, whose quo
 rem when the path holds & < > ( ) @ ^ | or no blank, so that the path splits (cmd /?, "If /C or /K
 rem is specified"; public reports: microsoft/terminal#2419, Atlas-OS/Atlas#224; the folder a
 rem second download extracts to ends in " (1)"). The elevated script runs in
-rem a window of its own, which pauses at its end; this one then ends with its exit status.
-echo Asking Windows for administrator rights: answer Yes in the prompt that opens.
-if defined GIVEN "%HERE%present_devices.exe" /elevate "%~f0" /restarted "%OUT%"
-if not defined GIVEN "%HERE%present_devices.exe" /elevate "%~f0" /restarted
+rem a window of its own, which waits for a key at its end when this one would have (:end), a
+rem double-click: started otherwise, nobody may be there, and this run waits for it to end.
+rem present_devices says, just before the prompt opens, to answer it.
+call :pause_wanted
+set "AGAIN=/restarted"
+if defined WAIT set "AGAIN=/restarted-clicked"
+if defined GIVEN "%HERE%present_devices.exe" /elevate "%~f0" %AGAIN% "%OUT%"
+if not defined GIVEN "%HERE%present_devices.exe" /elevate "%~f0" %AGAIN%
 set "STATUS=%errorlevel%"
 rem 3: nothing ran elevated, and present_devices said why.
 if "%STATUS%"=="3" goto :not_elevated
 set "HANDED=1"
+rem A console window closed by its user ends its processes with STATUS_CONTROL_C_EXIT, 0xC000013A
+rem (Microsoft, "NTSTATUS Values"; "HandlerRoutine callback function", CTRL_CLOSE_EVENT).
+if "%STATUS%"=="-1073741510" goto :closed
 if not "%STATUS%"=="0" echo collect.cmd: the elevated window ended with exit status %STATUS%; it said why.
 if "%STATUS%"=="0" echo collect.cmd: done in the elevated window.
 goto :end
@@ -178,6 +196,8 @@ rem ten seconds. Nothing is redirected into the folder meanwhile, which would ho
 set "TRIES=0"
 echo Naming the folder...
 :rename
+rem Something that took the name meanwhile would have the folder moved into it, or replaced.
+if exist "%OUT%" goto :rename_failed
 move "%WORK%" "%OUT%" >nul 2>nul
 if exist "%OUT%\report.txt" if not exist "%WORK%" goto :collected
 set /a TRIES+=1
@@ -264,7 +284,15 @@ goto :failed
 goto :failed
 
 :not_elevated
->&2 echo collect.cmd: nothing was collected: it needs administrator rights to read the driver keys.
+>&2 echo collect.cmd: nothing was collected.
+goto :end
+
+:unknown_elevation
+>&2 echo collect.cmd: present_devices.exe could not tell whether this window is elevated (see above); nothing was collected.
+goto :end
+
+:closed
+>&2 echo collect.cmd: the elevated window was closed before it finished; a folder it left ending in .partial is incomplete.
 goto :end
 
 :still_not_elevated
@@ -293,9 +321,13 @@ goto :end
 goto :end
 
 :rename_failed
->&2 echo collect.cmd: "%WORK%" could not be renamed "%OUT%" for ten seconds: another program (an antivirus,
->&2 echo collect.cmd: OneDrive, the search indexer) keeps a file in it open.
-set "FAULT=the folder could not be renamed"
+rem Everything is collected and checked: the folder is kept, never removed, and named to the user.
+for %%P in ("%OUT%") do set "LEAF=%%~nxP"
+>&2 echo collect.cmd: everything was collected, complete, in "%WORK%",
+>&2 echo collect.cmd: but it could not be renamed: "%OUT%" exists, or another program (an antivirus,
+>&2 echo collect.cmd: OneDrive, the search indexer) kept a file in it open for ten seconds.
+>&2 echo collect.cmd: Rename that folder "%LEAF%" yourself (right-click it, Rename) and send it.
+goto :end
 
 :failed
 if defined FAULT >&2 echo collect.cmd: %FAULT%.
@@ -304,16 +336,25 @@ if exist "%WORK%" rd /s /q "%WORK%"
 if exist "%WORK%" >&2 echo collect.cmd: "%WORK%" could not be removed: remove it by hand.
 
 :end
-rem The elevated window always closes at its end: it waits for a key. Otherwise the script waits
-rem when Explorer started it in a console of its own (present_devices /console), never from a
-rem prompt, PowerShell or a scheduled task, where nobody may be there to press the key; nor when
-rem it handed over to the elevated window, which waits instead.
-if defined RESTARTED pause
-if defined RESTARTED exit /b %STATUS%
+rem The script waits for a key at its end only after a double-click, whose window closes at once
+rem otherwise: started by Explorer (CLICKED) in a console of its own, and in the elevated window
+rem of such a run (/restarted-clicked). Never from a prompt, PowerShell, a management agent or a
+rem scheduled task, where nobody may be there to press the key; nor when it handed over to the
+rem elevated window, which waits instead.
 if defined HANDED exit /b %STATUS%
-if not defined CLICKED exit /b %STATUS%
-if not exist "%HERE%present_devices.exe" pause
-if not exist "%HERE%present_devices.exe" exit /b %STATUS%
-"%HERE%present_devices.exe" /console >nul 2>nul
-if "%errorlevel%"=="0" pause
+if not defined ASKED call :pause_wanted
+if defined WAIT pause
 exit /b %STATUS%
+
+rem Sets WAIT when a double-click started this run and present_devices /console does not say that
+rem the console is shared (42). Blocked, present_devices ends with a status of cmd's own, never 42:
+rem the double-click alone then decides, and the message saying so stays on screen.
+:pause_wanted
+set "ASKED=1"
+set "WAIT="
+if not defined CLICKED goto :eof
+set "WAIT=1"
+if not exist "%HERE%present_devices.exe" goto :eof
+"%HERE%present_devices.exe" /console >nul 2>nul
+if "%errorlevel%"=="42" set "WAIT="
+goto :eof
