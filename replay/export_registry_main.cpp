@@ -59,11 +59,12 @@ int main(int argc, char** argv)
         fprintf(stderr, "%s: no such key in the loaded registry\n", argv[2]);
         return 1;
     }
-    // The export goes to a file of its own beside OUT.reg, which takes OUT.reg's place only when
-    // written whole: a refusal or a failed write leaves no part of it, and OUT.reg as it was. A
-    // device or a pipe (/dev/stdout) is written directly, as there is nothing to put in its place.
+    // A new file, or a plain one, is written beside OUT.reg and takes its place only when written
+    // whole: a refusal or a failed write leaves no part of it, and OUT.reg as it was. Anything else
+    // named (a link such as /dev/stdout, a device, a pipe) is written directly: putting a file in
+    // its place would replace the link, not what it leads to.
     struct stat named {};
-    const bool direct = stat(argv[1], &named) == 0 && !S_ISREG(named.st_mode);
+    const bool direct = lstat(argv[1], &named) == 0 && !S_ISREG(named.st_mode);
     std::string partial = std::string(argv[1]) + ".partial-XXXXXX";
     const int descriptor = direct ? open(argv[1], O_WRONLY | O_CLOEXEC) : mkstemp(partial.data());
     const mode_t mask = umask(0);

@@ -34,6 +34,9 @@ set "HERE=%~dp0"
 set "SYSTEM32=%SystemRoot%\System32"
 set "STATUS=2"
 set "HANDED="
+rem setlocal keeps the caller's environment: a WORK or FAULT of the user's own would be taken for
+rem the script's (and a WORK removed on a failure), so every name it tests is cleared first.
+for %%V in (WORK OUT GIVEN PARENT EMPTY_TOO FAULT LOG CODE FILE ELEVATED CLICKED AGAIN TRIES NAME NUMBER BASE LEAF KEY ATTRIBUTES SIZE AFTER) do set "%%V="
 rem /restarted, /restarted-clicked: this run is the elevated one that present_devices /elevate
 rem started (below), from a first run that was not a double-click, or was (then it waits at its
 rem end: WAIT, see :end).
@@ -285,6 +288,7 @@ goto :failed
 
 :not_elevated
 >&2 echo collect.cmd: nothing was collected.
+set "STATUS=2"
 goto :end
 
 :unknown_elevation
