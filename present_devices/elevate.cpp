@@ -108,7 +108,9 @@ int RunElevated()
     // program is started (SEE_MASK_NOASYNC). Declining the prompt fails with ERROR_CANCELLED. The
     // elevated cmd.exe gets a console of its own: it cannot share a console with a process of
     // lower integrity. The console's window is the owner of what the call shows (hwnd, Microsoft,
-    // "SHELLEXECUTEINFOW"), so that the prompt is not left behind it; none without a console.
+    // "SHELLEXECUTEINFOW"), so that the prompt is not left behind it; none without a console. In a
+    // pseudoconsole (Windows Terminal) that window is never shown and owns nothing visible
+    // (Microsoft, "GetConsoleWindow"): the prompt then has no owner, as with none.
     SHELLEXECUTEINFOW execute;
     memset(&execute, 0, sizeof execute);
     execute.cbSize = sizeof execute;
