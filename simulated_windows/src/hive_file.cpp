@@ -131,12 +131,8 @@ class OpenedHive {
 
 // The name of the control set that Select\Current names ("ControlSet001"), checked to be in the
 // hive: a SYSTEM hive's meaning, which Windows gives it at boot.
-std::u16string CurrentControlSet(const HiveReader& hive, hive_node_h root)
+std::u16string CurrentControlSet(const HiveReader& hive, hive_node_h root, hive_node_h select)
 {
-    const hive_node_h select = hive.FindChild(root, u"Select");
-    if (select == 0) {
-        hive.Fail("not a SYSTEM hive: it has no Select key");
-    }
     const std::optional<std::uint32_t> number = hive.DwordValue(select, u"Current");
     if (!number) {
         hive.Fail("not a SYSTEM hive: Select has no DWORD value Current");
@@ -174,11 +170,12 @@ constexpr Subtree Subtrees[] = {
     {u"Class", u"SYSTEM\\CurrentControlSet\\Control\\Class", 4},
 };
 
-// Mounts a whole SYSTEM hive at HKEY_LOCAL_MACHINE\SYSTEM, with CurrentControlSet linked.
+// Mounts a whole SYSTEM hive, whose root holds `select`, at HKEY_LOCAL_MACHINE\SYSTEM, with
+// CurrentControlSet linked.
 // cppcheck-suppress constParameter ; the hive's keys are written into it: Root() hands out keys
-void MountWholeSystemHive(Registry& registry, const HiveReader& hive)
+void MountWholeSystemHive(Registry& registry, const HiveReader& hive, hive_node_h select)
 {
-    const std::u16string controlSet = CurrentControlSet(hive, hive.Root());
+    const std::u16string controlSet = CurrentControlSet(hive, hive.Root(), select);
     const auto system = registry.Root(RootKey::LocalMachine)->CreateSubkey(u"SYSTEM");
     // A CurrentControlSet key stored in the hive is passed over: Windows makes that name a link at
     // boot, which shadows a stored key.
@@ -210,12 +207,13 @@ void MountHive(Registry& registry, std::string_view hiveBytes, const std::string
                  subtree->depth);
         return;
     }
-    if (hive.FindChild(hive.Root(), u"Select") == 0) {
+    const hive_node_h select = hive.FindChild(hive.Root(), u"Select");
+    if (select == 0) {
         hive.Fail("neither a SYSTEM hive (it has no Select key) nor a hive of Enum or Control\\Class: its "
                   "root key is named " +
                   QuotedText(rootName) + ", as reg save names it after the key saved");
     }
-    MountWholeSystemHive(registry, hive);
+    MountWholeSystemHive(registry, hive, select);
 }
 
 void ReadHive(std::string_view bytes, std::span<const HiveLog> logs, const std::string& fileName,
