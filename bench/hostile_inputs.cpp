@@ -132,7 +132,8 @@ int main(int argc, char** argv)
         // and carries no page, which the recovery must not grow the hive to.
         const std::string hive = hive_builder::ValidHive(hive_builder::ValidShape::IndexRootOfLi);
         std::string claimed = hive;
-        hive_builder::SetBaseBlockField(claimed, simulated_windows::regf::base::BinsSize, 0xFFFFF000);
+        simulated_windows::regf::SetBaseBlockField(claimed, simulated_windows::regf::base::BinsSize,
+                                                   0xFFFFF000);
         const std::string dirty = hive_builder::DirtyHive(hive, 7);
         const std::string path = list("hostile", registry, "sparse-log.hiv");
         std::ofstream(path, std::ios::binary | std::ios::trunc) << dirty;

@@ -96,12 +96,12 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     const hive_builder::LogEntry first{hive[0], hive[1], 7}, second{hive[1], hive[2], 8},
         third{hive[2], hive[3], 9};
     std::string otherGeneration = hive[0]; // last written at another time
-    hive_builder::SetBaseBlockField(otherGeneration, 12, 1);
+    sim::regf::SetBaseBlockField(otherGeneration, sim::regf::base::LastWritten, 1);
     std::string damagedBaseBlock = dirty;
     damagedBaseBlock[8] ^= 1; // its sequence number, which the log gives back
     const std::string cut = NewFormatLog(dirty, {second, third});
     std::string bigClusters = NewFormatLog(dirty, {first});
-    hive_builder::SetBaseBlockField(bigClusters, 44, 9); // its clustering factor, which is 1 to 8
+    sim::regf::SetBaseBlockField(bigClusters, sim::regf::base::ClusteringFactor, 9); // 1 to 8 in a valid one
     const auto Torn = [](std::string log) {
         log[400] ^= 1; // in the base block, which its checksum no longer matches
         return log;
@@ -121,7 +121,7 @@ TEST_F(HiveLogs, TheReplayReadsWhatTheLogsValidEntriesLeave)
     };
     // An entry claiming bins of 256 MiB and carrying no page, in a sparse log of that size.
     std::string huge = hive[1];
-    hive_builder::SetBaseBlockField(huge, sim::regf::base::BinsSize, 1U << 28);
+    sim::regf::SetBaseBlockField(huge, sim::regf::base::BinsSize, 1U << 28);
     const Case cases[] = {
         {"entries over both logs", dirty, NewFormatLog(dirty, {first, second}), NewFormatLog(dirty, {third}),
          3, ""},

@@ -293,8 +293,7 @@ RecoveredHive RecoverHive(std::string_view hive, std::span<const HiveLog> logs)
     if (recovered.applied == 0 && checksumHolds) {
         return recovered;
     }
-    Write32(bytes, base::SecondarySequence, Read32(bytes, base::PrimarySequence));
-    Write32(bytes, base::Checksum, BaseBlockChecksum(bytes));
+    SetBaseBlockField(bytes, base::SecondarySequence, Read32(bytes, base::PrimarySequence));
     recovered.bytes = std::move(bytes);
     return recovered;
 }

@@ -39,21 +39,16 @@ std::vector<std::size_t> ChangedPages(std::string_view before, std::string_view 
 std::string LogBaseBlock(std::string_view hive, std::uint32_t fileType)
 {
     std::string block(hive.substr(0, SectorSize));
-    SetBaseBlockField(block, regf::base::FileType, fileType);
+    regf::SetBaseBlockField(block, regf::base::FileType, fileType);
     return block;
 }
 
 } // namespace
 
-void SetBaseBlockField(std::string& file, std::size_t offset, std::uint32_t value)
-{
-    regf::SetBaseBlockField(file, offset, value);
-}
-
 std::string DirtyHive(std::string hive, std::uint32_t sequence)
 {
-    SetBaseBlockField(hive, regf::base::PrimarySequence, sequence + 1);
-    SetBaseBlockField(hive, regf::base::SecondarySequence, sequence);
+    regf::SetBaseBlockField(hive, regf::base::PrimarySequence, sequence + 1);
+    regf::SetBaseBlockField(hive, regf::base::SecondarySequence, sequence);
     return hive;
 }
 
@@ -62,8 +57,8 @@ std::string NewFormatLog(std::string_view hive, const std::vector<LogEntry>& ent
     std::string log = LogBaseBlock(hive, regf::NewFormatLog);
     // Windows starts a log with the number of the first entry it writes there.
     if (!entries.empty()) {
-        SetBaseBlockField(log, regf::base::PrimarySequence, entries.front().sequence);
-        SetBaseBlockField(log, regf::base::SecondarySequence, entries.front().sequence);
+        regf::SetBaseBlockField(log, regf::base::PrimarySequence, entries.front().sequence);
+        regf::SetBaseBlockField(log, regf::base::SecondarySequence, entries.front().sequence);
     }
     for (const LogEntry& write : entries) {
         const std::vector<std::size_t> pages = ChangedPages(write.before, write.after, regf::BinUnit);
@@ -97,9 +92,9 @@ std::string OldFormatLog(std::string_view before, std::string_view after)
 {
     std::string log = LogBaseBlock(before, regf::OldFormatLog);
     const std::uint32_t binsSize = Read32(after, regf::base::BinsSize);
-    SetBaseBlockField(log, regf::base::BinsSize, binsSize);
+    regf::SetBaseBlockField(log, regf::base::BinsSize, binsSize);
     // written whole: its two sequence numbers agree
-    SetBaseBlockField(log, regf::base::PrimarySequence, Read32(log, regf::base::SecondarySequence));
+    regf::SetBaseBlockField(log, regf::base::PrimarySequence, Read32(log, regf::base::SecondarySequence));
     const std::vector<std::size_t> pages = ChangedPages(before, after, SectorSize);
     std::string bitmap((binsSize / SectorSize + 7) / 8, '\0');
     for (const std::size_t page : pages) {

@@ -11,9 +11,6 @@
 
 namespace hive_builder {
 
-// Sets a double word of a hive's (or a log's) base block and makes its checksum agree.
-void SetBaseBlockField(std::string& file, std::size_t offset, std::uint32_t value);
-
 // `hive` as a write that did not finish leaves it: its primary sequence number one past its
 // secondary one, `sequence`.
 std::string DirtyHive(std::string hive, std::uint32_t sequence);
