@@ -91,9 +91,13 @@ int main(int argc, char** argv)
     } else if (descriptor >= 0) {
         close(descriptor);
     }
-    if (!direct && descriptor >= 0 &&
-        (!refusal.empty() || error != 0 || (rename(partial.c_str(), argv[1]) != 0 && (error = errno) != 0))) {
-        unlink(partial.c_str());
+    if (!direct && descriptor >= 0) {
+        if (refusal.empty() && error == 0 && rename(partial.c_str(), argv[1]) != 0) {
+            error = errno;
+        }
+        if (!refusal.empty() || error != 0) {
+            unlink(partial.c_str());
+        }
     }
     if (!refusal.empty()) {
         fprintf(stderr, "%s: not written: %s\n", argv[1], refusal.c_str());
