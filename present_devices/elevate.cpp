@@ -86,8 +86,7 @@ int RunElevated()
     // redirected for it (Microsoft, "Registry Keys Affected by WOW64").
     const UINT length = GetSystemDirectoryW(CmdPath, PATH_SIZE - 9);
     if (length == 0 || length >= PATH_SIZE - 9) {
-        fprintf(stderr, "present_devices: GetSystemDirectoryW failed (error 0x%08X)\n",
-                static_cast<unsigned>(GetLastError()));
+        ReportFailure("GetSystemDirectoryW", GetLastError());
         return EXIT_NOT_STARTED;
     }
     wcscpy(CmdPath + length, L"\\cmd.exe");
@@ -97,8 +96,7 @@ int RunElevated()
     // (Microsoft, "ShellExecuteExW function", Remarks).
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (FAILED(com)) {
-        fprintf(stderr, "present_devices: CoInitializeEx failed (error 0x%08X)\n",
-                static_cast<unsigned>(com));
+        ReportFailure("CoInitializeEx", static_cast<DWORD>(com));
         return EXIT_NOT_STARTED;
     }
 
@@ -146,9 +144,7 @@ int RunElevated()
     const DWORD waitError = GetLastError();
     CloseHandle(execute.hProcess);
     if (!waited) {
-        fprintf(stderr, "present_devices: waiting for the elevated cmd.exe failed (error 0x%08X)\n",
-                static_cast<unsigned>(waitError));
-        return EXIT_FAILED;
+        return ReportFailure("waiting for the elevated cmd.exe", waitError);
     }
     return static_cast<int>(status);
 }
@@ -164,9 +160,7 @@ int CheckConsole()
     DWORD processes[3];
     const DWORD count = GetConsoleProcessList(processes, 3);
     if (count == 0) {
-        fprintf(stderr, "present_devices: GetConsoleProcessList failed (error 0x%08X)\n",
-                static_cast<unsigned>(GetLastError()));
-        return EXIT_FAILED;
+        return ReportFailure("GetConsoleProcessList", GetLastError());
     }
     return count <= 2 ? EXIT_OWN_CONSOLE : EXIT_SHARED_CONSOLE;
 }

@@ -10,13 +10,6 @@ namespace {
 const DWORD INSTANCE_ID_SIZE = 200;
 char InstanceId[INSTANCE_ID_SIZE];
 
-// Writes "present_devices: <what> failed (error <code>)" on standard error; returns EXIT_FAILED.
-int ReportFailure(const char* what, DWORD error)
-{
-    fprintf(stderr, "present_devices: %s failed (error 0x%08X)\n", what, static_cast<unsigned>(error));
-    return EXIT_FAILED;
-}
-
 // Says that standard output took less than the whole list (a full disk, a closed pipe); returns
 // EXIT_FAILED.
 int ReportWriteFailure()
@@ -110,6 +103,12 @@ int PassOverDevices(HDEVINFO devices, bool write)
 }
 
 } // namespace
+
+int ReportFailure(const char* what, DWORD error)
+{
+    fprintf(stderr, "present_devices: %s failed (error 0x%08X)\n", what, static_cast<unsigned>(error));
+    return EXIT_FAILED;
+}
 
 int ListPresentDevices()
 {

@@ -25,6 +25,9 @@ const int EXIT_NOT_ELEVATED = 40;      // /elevated: the process is not elevated
 const int EXIT_ELEVATION_UNKNOWN = 41; // /elevated: the token did not tell
 const int EXIT_FAILED = 2;             // no list; or arguments not understood
 
+// Writes "present_devices: <what> failed (error <code>)" on standard error; returns EXIT_FAILED.
+int ReportFailure(const char* what, DWORD error);
+
 // Writes the list of present devices to standard output, and nothing when an ID cannot be
 // written faithfully. Returns the exit status.
 int ListPresentDevices();
