@@ -35,8 +35,9 @@ set "SYSTEM32=%SystemRoot%\System32"
 set "STATUS=2"
 set "HANDED="
 rem setlocal keeps the caller's environment: a WORK or FAULT of the user's own would be taken for
-rem the script's (and a WORK removed on a failure), so every name it tests is cleared first.
-for %%V in (WORK OUT GIVEN PARENT EMPTY_TOO FAULT LOG CODE FILE ELEVATED CLICKED AGAIN TRIES NAME NUMBER BASE LEAF KEY ATTRIBUTES SIZE AFTER) do set "%%V="
+rem the script's (and a WORK removed on a failure), so every name it tests is cleared first: here,
+rem or on a line of its own before the first test.
+for %%V in (WORK OUT PARENT EMPTY_TOO FAULT LOG CODE FILE ELEVATED AGAIN TRIES NAME NUMBER BASE LEAF KEY ATTRIBUTES SIZE AFTER) do set "%%V="
 rem /restarted, /restarted-clicked: this run is the elevated one that present_devices /elevate
 rem started (below), from a first run that was not a double-click, or was (then it waits at its
 rem end: WAIT, see :end).
